@@ -1,8 +1,10 @@
-# One static library per subsystem folder: every .cpp of the folder is part of it.
+# One static library per subsystem folder: every .cpp of the folder is part of it, except main.cpp,
+# which (when present) becomes the executable named by PROGRAM.
 # Headers are included from the repository root, e.g. "ravelin/support/log.h".
 function(suite_library name)
-  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PROGRAM" "LINKS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -12,6 +14,10 @@ function(suite_library name)
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE Threads::Threads ${ARG_LINKS})
+  endif()
+  if(ARG_PROGRAM AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+    add_executable(${ARG_PROGRAM} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+    target_link_libraries(${ARG_PROGRAM} PRIVATE ${name})
   endif()
 endfunction()
 

@@ -1,0 +1,6 @@
+// Sub-commands of ravelin-cli. Each returns the process exit code.
+#pragma once
+
+int cli_Probe(int argc, char **argv);    // ravelin-cli probe [PORT ...] [--json] [--log]
+int cli_SortHex(int argc, char **argv);  // ravelin-cli sort-hex IN OUT
+int cli_Flash(int argc, char **argv);    // ravelin-cli flash --port PORT --image FILE --model NAME ...
