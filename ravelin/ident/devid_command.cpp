@@ -1,0 +1,123 @@
+// Answer waits of identification: one command and its answer up to "OK\r\n" (devid_SendCommand),
+// and the multi-line "ATI1\r" answer (devid_ReadATI1).
+#include <cstring>
+
+#include "ravelin/ident/devid.h"
+#include "ravelin/ident/devid_answer.h"
+#include "ravelin/serial/urswin32.h"
+#include "ravelin/support/oswin32.h"
+
+using devid_detail::BoundedText;
+using devid_detail::EchoSkipper;
+using devid_detail::OkMatcher;
+
+namespace {
+
+// A read error does not end an answer wait (the device may recover within the deadline); pausing a
+// moment keeps a line that keeps failing from turning the wait into a busy loop.
+constexpr long kReadErrorPauseMs = 10;
+
+} // namespace
+
+void devid_detail::AppendBounded(char *pszText, int nSize, const char *pszTail)
+{
+    if (nSize <= 0) return;
+    std::size_t nLength = std::strlen(pszText);
+    while (*pszTail && nLength + 1 < static_cast<std::size_t>(nSize)) pszText[nLength++] = *pszTail++;
+    pszText[nLength] = '\0';
+}
+
+int devid_SendCommand(UrsPort *pPort, char *pszAnswer, int nAnswerSize, int nTimeout, IdentifyCallback pfnCallback,
+                      DeviceUpdate *pUser, const char *pszCommand, int bFirstLineOnly)
+{
+    BoundedText answer(pszAnswer, nAnswerSize);
+    urs_StartTimer(pPort, nTimeout);
+    if (urs_PutString(pPort, pszCommand) != URS_OK) {
+        urs_StopTimer(pPort);
+        return 0;
+    }
+
+    EchoSkipper echo;
+    OkMatcher ok;
+    while (!ok.Done()) {
+        os_yield();
+        if (pfnCallback && pfnCallback(pUser, devid_kStageWaiting) == 0) {
+            urs_StopTimer(pPort);
+            return 0;
+        }
+        if (urs_TimerExpired(pPort)) {
+            urs_StopTimer(pPort);
+            // A full answer is whatever came before the time ran out (devices that end it without OK).
+            return bFirstLineOnly ? 0 : 1;
+        }
+        // Blocks for a few milliseconds when nothing is waiting, so this loop does not spin.
+        if (!urs_CharsWaiting(pPort)) continue;
+        int nByte = urs_GetChar(pPort);
+        if (nByte == URS_TIMEOUT) {
+            urs_StopTimer(pPort);
+            return 0;
+        }
+        if (nByte < 0) {
+            urs_SleepMs(kReadErrorPauseMs);
+            continue;
+        }
+        if (echo.Feed(nByte)) {
+            if (bFirstLineOnly && nByte == '\r') echo.nState = 7;
+            else answer.Append(nByte);
+        }
+        ok.Feed(nByte);
+    }
+    urs_StopTimer(pPort);
+    if (nAnswerSize > 0) os_TrimInPlace(pszAnswer);
+    return 1;
+}
+
+int devid_ReadATI1(UrsPort *pPort, char *pszVersion, char *pszCountry, char *pszSpecialBuild, int nTimeout,
+                   IdentifyCallback pfnCallback, DeviceUpdate *pUser)
+{
+    // Answer lines after the echo: 0 version, 1 skipped, 2 country, 3 special build.
+    BoundedText version(pszVersion, devid_kTextLen);
+    BoundedText country(pszCountry, devid_kTextLen);
+    BoundedText special(pszSpecialBuild, devid_kTextLen);
+    BoundedText *apLines[] = {&version, nullptr, &country, &special};
+    int nLine = 0;
+
+    urs_StartTimer(pPort, nTimeout);
+    if (urs_PutString(pPort, "ATI1\r") != URS_OK) {
+        urs_StopTimer(pPort);
+        return 0;
+    }
+    EchoSkipper echo;
+    OkMatcher ok;
+    while (!ok.Done()) {
+        os_yield();
+        if (pfnCallback && pfnCallback(pUser, devid_kStageAti1) == 0) {
+            urs_StopTimer(pPort);
+            return 0;
+        }
+        if (urs_TimerExpired(pPort)) {
+            urs_StopTimer(pPort);
+            return 0;
+        }
+        if (!urs_CharsWaiting(pPort)) continue;
+        int nByte = urs_GetChar(pPort);
+        if (nByte == URS_TIMEOUT) {
+            urs_StopTimer(pPort);
+            return 0;
+        }
+        if (nByte < 0) {
+            urs_SleepMs(kReadErrorPauseMs);
+            continue;
+        }
+        if (echo.Feed(nByte)) {
+            if (nByte == '\r') ++nLine;
+            else if (nByte != '\n' && nLine < 4 && apLines[nLine]) apLines[nLine]->Append(nByte);
+        }
+        ok.Feed(nByte);
+    }
+    urs_StopTimer(pPort);
+    os_TrimInPlace(pszVersion);
+    os_TrimInPlace(pszCountry);
+    os_TrimInPlace(pszSpecialBuild);
+    return 1;
+}
