@@ -1,0 +1,102 @@
+// The diagnostic log: log.txt beside the executable, written only with the logging switch.
+#include "ravelin/support/log.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "ravelin/support/osclock.h"
+#include "ravelin/support/oswin32.h"
+
+namespace {
+
+// Guards the stream: one entry is one locked write, so entries of different threads never mix
+// and a close cannot pull the stream from under a writer.
+std::mutex g_logMutex;
+FILE *g_pLogStream = nullptr;
+std::atomic<bool> g_bEnabled{false};
+std::atomic<bool> g_bAssertsLogged{false};
+std::atomic<long> g_nAsserts{0};
+
+}  // namespace
+
+FILE *log_Open(void) {
+    char szDir[4096];
+    std::string path;
+    if (os_GetExeDir(szDir, sizeof szDir) > 0) path = std::string(szDir) + "log.txt";
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_pLogStream != nullptr) {
+        std::fclose(g_pLogStream);
+        g_pLogStream = nullptr;
+    }
+    if (!path.empty()) g_pLogStream = std::fopen(path.c_str(), "w");
+    return g_pLogStream;
+}
+
+void log_VWrite(int nLine, const char *pszModule, const char *pszFormat, va_list args) {
+    os_WallTime now;
+    os_LocalTime(&now);
+    if (!g_bEnabled.load(std::memory_order_relaxed)) return;
+
+    // The caller's format is expanded with the caller's arguments on its own, so a conversion
+    // in the time or module text can never consume them, and a long format is never cut.
+    char szMessage[512];
+    std::string overflow;
+    const char *pszMessage = szMessage;
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(szMessage, sizeof szMessage, pszFormat ? pszFormat : "", copy);
+    va_end(copy);
+    if (n < 0) {
+        szMessage[0] = '\0';
+    } else if (static_cast<size_t>(n) >= sizeof szMessage) {
+        overflow.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(&overflow[0], overflow.size(), pszFormat, args);
+        overflow.resize(static_cast<size_t>(n));
+        pszMessage = overflow.c_str();
+    }
+
+    char szTime[16];
+    std::snprintf(szTime, sizeof szTime, "%02d:%02d:%02d", now.nHour, now.nMinute, now.nSecond);
+
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_pLogStream == nullptr) return;
+    std::fprintf(g_pLogStream, "[%s][%s (%d)]: %s\n", szTime, pszModule ? pszModule : "", nLine,
+                 pszMessage);
+}
+
+void log_Write(int nLine, const char *pszModule, const char *pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    log_VWrite(nLine, pszModule, pszFormat, args);
+    va_end(args);
+}
+
+void log_Flush(void) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_pLogStream != nullptr) std::fflush(g_pLogStream);
+}
+
+void log_Close(void) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_pLogStream != nullptr) {
+        std::fclose(g_pLogStream);
+        g_pLogStream = nullptr;
+    }
+}
+
+void log_SetEnabled(bool bEnabled) { g_bEnabled.store(bEnabled); }
+
+bool log_IsEnabled(void) { return g_bEnabled.load(); }
+
+void dbg_Assert(const char *pszExpression, const char *pszModule, int nLine) {
+    g_nAsserts.fetch_add(1);
+    if (g_bAssertsLogged.load())
+        log_Write(nLine, pszModule, "Assertion failed: %s", pszExpression ? pszExpression : "");
+}
+
+void log_SetAssertsLogged(bool bLogged) { g_bAssertsLogged.store(bLogged); }
+
+long dbg_AssertCount(void) { return g_nAsserts.load(); }

@@ -1,0 +1,81 @@
+// The two text-line readers: os_ReadNextLine (buffered, firmware and loader files) and
+// gn_ReadString (byte by byte, profile files).
+#include "ravelin/support/oswin32.h"
+
+#include "ravelin/support/log.h"
+
+namespace {
+constexpr char kCR = '\r';
+constexpr char kLF = '\n';
+constexpr char kCtrlZ = 0x1A;
+}  // namespace
+
+int os_ReadNextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuffer *pBuffer) {
+    int nCurCount = 0;
+    bool bCR = false;
+    if (pszDest != nullptr && pBuffer != nullptr) {
+        while (nCurCount < nCapacity) {
+            if (pBuffer->nRemaining <= 0) {
+                int nSize = osfl_Read(hFile, pBuffer->achData, os_kLineBufferSize);
+                if (nSize == osfl_kError) {
+                    log_Write(__LINE__, "oswin32", "ReadNextLine, return FALSE, nsize == osfl_kError");
+                    return -1;
+                }
+                if (nSize == 0) {
+                    pszDest[nCurCount] = '\0';
+                    log_Write(__LINE__, "oswin32", "ReadNextLine, nSize == 0, nCurCount = %d",
+                              nCurCount);
+                    return nCurCount;
+                }
+                pBuffer->nRemaining = nSize;
+                pBuffer->nPosition = 0;
+            }
+            char ch = pBuffer->achData[pBuffer->nPosition];
+            if (bCR) {
+                if (ch == kLF) {
+                    // The CR was stored as the last character: it becomes the terminator.
+                    pszDest[nCurCount - 1] = '\0';
+                    pBuffer->nPosition++;
+                    pBuffer->nRemaining--;
+                    return nCurCount + 1;
+                }
+                bCR = false;
+            }
+            pszDest[nCurCount++] = ch;
+            pBuffer->nPosition++;
+            pBuffer->nRemaining--;
+            if (ch == kCR) bCR = true;
+        }
+    }
+    log_Write(__LINE__, "oswin32", "ReadNextLine:  Fell out of while loop  nCurCount %x",
+              static_cast<unsigned>(nCurCount));
+    return -1;
+}
+
+bool gn_ReadString(osfl_Handle hFile, char *pszDest, int nCount) {
+    if (pszDest == nullptr || nCount < 0) return false;
+    int nStored = 0;
+    bool bCR = false;
+    while (nStored < nCount) {
+        char ch = 0;
+        int n = osfl_Read(hFile, &ch, 1);
+        if (n == osfl_kError) {
+            pszDest[nStored] = '\0';
+            return false;
+        }
+        if (n == 0 || ch == kCtrlZ) {
+            pszDest[nStored] = '\0';
+            return nStored > 0;
+        }
+        if (ch == kLF) {
+            // CR LF ends a line and so does a lone LF (files saved by editors on this platform);
+            // neither the CR nor the LF is kept.
+            pszDest[bCR ? nStored - 1 : nStored] = '\0';
+            return true;
+        }
+        pszDest[nStored++] = ch;
+        bCR = (ch == kCR);
+    }
+    pszDest[nStored] = '\0';
+    return true;
+}

@@ -1,0 +1,271 @@
+// Profile files: reading, lookup, changes and writing of INI-style text files.
+#include "ravelin/support/pfl.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "ravelin/support/log.h"
+#include "ravelin/support/oswin32.h"
+
+namespace {
+
+const char *const kModule = "pfl";
+
+bool IsSeparator(char ch) { return ch == '=' || ch == '\r' || ch == '\n'; }
+bool IsLineEnd(char ch) { return ch == '\r' || ch == '\n'; }
+
+// "[" + section + "]", cut as a stored section name would be.
+void BracketedName(const char *pszSection, char *pszDest) {
+    char szTemp[pfl_kSectionNameLen + 2];
+    std::snprintf(szTemp, sizeof szTemp, "[%s]", pszSection);
+    if (std::strlen(pszSection) + 2 >= static_cast<size_t>(pfl_kSectionNameLen))
+        dbg_Assert("strlen(szSectionName) < pfl_kSectionNameLen", kModule, __LINE__);
+    os_CopyBounded(pszDest, szTemp, pfl_kSectionNameLen);
+}
+
+// The first section whose name matches, with the iterator left on it; nullptr when none.
+pfl_Section *FindSection(ll_List *pProfileList, const char *pszSection, ll_Iterator *pIt) {
+    char szName[pfl_kSectionNameLen];
+    BracketedName(pszSection, szName);
+    ll_CreateIterator(pIt, pProfileList);
+    for (void *p = ll_First(pIt); p != nullptr; p = ll_Next(pIt)) {
+        pfl_Section *pSection = static_cast<pfl_Section *>(p);
+        if (os_CompareNoCase(pSection->szSectionName, szName) == 0) return pSection;
+    }
+    return nullptr;
+}
+
+// The first entry of the section whose name matches, with the iterator left on it.
+pfl_Entry *FindEntry(pfl_Section *pSection, const char *pszEntry, ll_Iterator *pIt) {
+    ll_CreateIterator(pIt, &pSection->EntryList);
+    for (void *p = ll_First(pIt); p != nullptr; p = ll_Next(pIt)) {
+        pfl_Entry *pEntry = static_cast<pfl_Entry *>(p);
+        if (os_CompareNoCase(pEntry->szEntry, pszEntry) == 0) return pEntry;
+    }
+    return nullptr;
+}
+
+bool CheckSectionArgument(const char *pszSection) {
+    if (pszSection == nullptr) {
+        dbg_Assert("pszSection", kModule, __LINE__);
+        return false;
+    }
+    if (pfl_mIsaSection(pszSection)) dbg_Assert("!pfl_mIsaSection (pszSection)", kModule, __LINE__);
+    return true;
+}
+
+// Looks at the tokens of one physical line; opens sections and adds entries to the open one.
+void ParseLine(char *pszLine, ll_List *pProfileList, pfl_Section *pOpen, bool *pbOpen) {
+    char *p = pszLine;
+    for (;;) {
+        while (IsSeparator(*p)) ++p;  // runs of separators count as one; leading ones skipped
+        if (*p == '\0') return;
+        char *pszToken = p;
+        while (*p != '\0' && !IsSeparator(*p)) ++p;
+        char chEnd = *p;
+        if (*p != '\0') *p++ = '\0';
+        size_t nToken = std::strlen(pszToken);
+
+        if (pszToken[0] == ';') return;  // a comment: the rest of the line is ignored
+        if (pszToken[0] == '[' && pszToken[nToken - 1] == ']') {
+            if (*pbOpen) ll_Append(pProfileList, pOpen, sizeof *pOpen, __LINE__, kModule);
+            std::memset(pOpen, 0, sizeof *pOpen);
+            os_CopyTrimmed(pOpen->szSectionName, pszToken, pfl_kSectionNameLen);
+            ll_CreateList(&pOpen->EntryList, ll_kDataList);
+            *pbOpen = true;
+            if (chEnd == '\0') return;
+            continue;
+        }
+        if (!*pbOpen) continue;  // lines before the first section are ignored
+
+        pfl_Entry entry;
+        std::memset(&entry, 0, sizeof entry);
+        os_CopyTrimmed(entry.szEntry, pszToken, pfl_kEntryLen);
+        if (chEnd != '\0') {
+            // The value is the rest of the line (it may hold "=") up to a CR or LF.
+            while (IsLineEnd(*p)) ++p;
+            char *pszValue = p;
+            while (*p != '\0' && !IsLineEnd(*p)) ++p;
+            *p = '\0';
+            os_CopyTrimmed(entry.szValue, pszValue, pfl_kValueLen);
+        }
+        ll_Append(&pOpen->EntryList, &entry, sizeof entry, __LINE__, kModule);
+        return;
+    }
+}
+
+bool WriteText(osfl_Handle hFile, const char *pszText) {
+    int n = static_cast<int>(std::strlen(pszText));
+    return n == 0 || osfl_Write(hFile, pszText, n) == n;
+}
+
+}  // namespace
+
+ll_List *pfl_ReadProfile(ll_List *pProfileList, const char *szFileName) {
+    if (pProfileList != nullptr) return pProfileList;
+    if (szFileName == nullptr) {
+        dbg_Assert("szFileName", kModule, __LINE__);
+        return nullptr;
+    }
+    osfl_Handle hFile = osfl_Open(szFileName, osfl_kRead);
+    if (hFile == osfl_kInvalidHandle) {
+        // A missing profile is created empty, so that later writes have a file to go to.
+        hFile = osfl_Create(szFileName, osfl_kAttrNormal);
+        osfl_Close(hFile);
+        hFile = osfl_Open(szFileName, osfl_kReadWrite);
+    }
+    if (hFile == osfl_kInvalidHandle) dbg_Assert("hFile != osfl_kInvalidHandle", kModule, __LINE__);
+
+    ll_List *pProfile = new (std::nothrow) ll_List;
+    if (pProfile == nullptr) {
+        dbg_Assert("pProfileList", kModule, __LINE__);
+        osfl_Close(hFile);
+        return nullptr;
+    }
+    ll_CreateList(pProfile, ll_kDataList);
+    if (hFile == osfl_kInvalidHandle) return pProfile;
+
+    pfl_Section open;
+    std::memset(&open, 0, sizeof open);
+    bool bOpen = false;
+    char szLine[pfl_kLineLen + 1];
+    while (gn_ReadString(hFile, szLine, pfl_kLineLen)) ParseLine(szLine, pProfile, &open, &bOpen);
+    if (bOpen) ll_Append(pProfile, &open, sizeof open, __LINE__, kModule);
+    osfl_Close(hFile);
+    return pProfile;
+}
+
+int pfl_GetString(ll_List *pProfileList, const char *pszSection, const char *pszEntry,
+                  char *pszValue, int nSize) {
+    if (pProfileList == nullptr) {
+        dbg_Assert("pProfileList", kModule, __LINE__);
+        return 0;
+    }
+    if (!CheckSectionArgument(pszSection)) return 0;
+    if (pszEntry == nullptr) {
+        dbg_Assert("pszEntry", kModule, __LINE__);
+        return 0;
+    }
+    if (pszValue == nullptr || nSize <= 0) {
+        dbg_Assert("pszValue", kModule, __LINE__);
+        return 0;
+    }
+    ll_Iterator itSection;
+    ll_Iterator itEntry;
+    pfl_Section *pSection = FindSection(pProfileList, pszSection, &itSection);
+    if (pSection == nullptr) return 0;
+    pfl_Entry *pEntry = FindEntry(pSection, pszEntry, &itEntry);
+    if (pEntry == nullptr) return 0;
+    return os_CopyBounded(pszValue, pEntry->szValue, nSize);
+}
+
+int pfl_SetString(ll_List *pProfileList, const char *pszSection, const char *pszEntry,
+                  const char *pszValue) {
+    if (pProfileList == nullptr) {
+        dbg_Assert("pProfileList", kModule, __LINE__);
+        return 0;
+    }
+    if (!CheckSectionArgument(pszSection)) return 0;
+    if (pszEntry == nullptr) {
+        dbg_Assert("pszEntry", kModule, __LINE__);
+        return 0;
+    }
+    if (std::strlen(pszEntry) >= static_cast<size_t>(pfl_kEntryLen))
+        dbg_Assert("strlen(pszEntry) < pfl_kEntryLen", kModule, __LINE__);
+    if (pszValue != nullptr && std::strlen(pszValue) >= static_cast<size_t>(pfl_kValueLen))
+        dbg_Assert("strlen(pszValue) < pfl_kValueLen", kModule, __LINE__);
+
+    ll_Iterator itSection;
+    ll_Iterator itEntry;
+    pfl_Section *pSection = FindSection(pProfileList, pszSection, &itSection);
+    if (pSection != nullptr) {
+        pfl_Entry *pEntry = FindEntry(pSection, pszEntry, &itEntry);
+        if (pEntry != nullptr) {
+            if (pszValue != nullptr) os_CopyBounded(pEntry->szValue, pszValue, pfl_kValueLen);
+            else ll_DeleteCurrent(&itEntry, __LINE__, kModule);
+            return 1;
+        }
+    }
+    if (pszValue == nullptr) return 0;
+
+    pfl_Entry entry;
+    std::memset(&entry, 0, sizeof entry);
+    os_CopyBounded(entry.szEntry, pszEntry, pfl_kEntryLen);
+    os_CopyBounded(entry.szValue, pszValue, pfl_kValueLen);
+    if (pSection != nullptr)
+        return ll_Append(&pSection->EntryList, &entry, sizeof entry, __LINE__, kModule) ? 1 : 0;
+
+    pfl_Section section;
+    std::memset(&section, 0, sizeof section);
+    BracketedName(pszSection, section.szSectionName);
+    ll_CreateList(&section.EntryList, ll_kDataList);
+    ll_Append(&section.EntryList, &entry, sizeof entry, __LINE__, kModule);
+    if (ll_Append(pProfileList, &section, sizeof section, __LINE__, kModule) == nullptr) {
+        ll_DestroyList(&section.EntryList);
+        return 0;
+    }
+    return 1;
+}
+
+int pfl_DeleteSection(ll_List *pProfileList, const char *pszSection) {
+    if (pProfileList == nullptr) {
+        dbg_Assert("pProfileList", kModule, __LINE__);
+        return 0;
+    }
+    if (!CheckSectionArgument(pszSection)) return 0;
+    ll_Iterator it;
+    pfl_Section *pSection = FindSection(pProfileList, pszSection, &it);
+    if (pSection == nullptr) return 0;
+    ll_DestroyList(&pSection->EntryList);
+    ll_DeleteCurrent(&it, __LINE__, kModule);
+    return 1;
+}
+
+int pfl_WriteProfile(ll_List *pProfileList, const char *szFileName) {
+    if (pProfileList == nullptr) {
+        dbg_Assert("pProfileList", kModule, __LINE__);
+        return 0;
+    }
+    if (szFileName == nullptr) {
+        dbg_Assert("szFileName", kModule, __LINE__);
+        return 0;
+    }
+    osfl_Handle hFile = osfl_Create(szFileName, osfl_kAttrNormal);
+    if (hFile == osfl_kInvalidHandle) {
+        dbg_Assert("hFile != osfl_kInvalidHandle", kModule, __LINE__);
+        return 0;
+    }
+    bool bOk = true;
+    char szLine[pfl_kEntryLen + pfl_kValueLen + 8];
+    ll_Iterator itSection;
+    ll_CreateIterator(&itSection, pProfileList);
+    for (void *p = ll_First(&itSection); p != nullptr; p = ll_Next(&itSection)) {
+        pfl_Section *pSection = static_cast<pfl_Section *>(p);
+        std::snprintf(szLine, sizeof szLine, "%s\r\n", pSection->szSectionName);
+        bOk = WriteText(hFile, szLine) && bOk;
+        ll_Iterator itEntry;
+        ll_CreateIterator(&itEntry, &pSection->EntryList);
+        for (void *q = ll_First(&itEntry); q != nullptr; q = ll_Next(&itEntry)) {
+            pfl_Entry *pEntry = static_cast<pfl_Entry *>(q);
+            std::snprintf(szLine, sizeof szLine, "%s = %s\r\n", pEntry->szEntry, pEntry->szValue);
+            bOk = WriteText(hFile, szLine) && bOk;
+        }
+    }
+    osfl_Close(hFile);
+    return bOk ? 1 : 0;
+}
+
+int pfl_FreeProfile(ll_List *pProfileList) {
+    if (pProfileList == nullptr) {
+        dbg_Assert("pProfileList", kModule, __LINE__);
+        return 1;
+    }
+    ll_Iterator it;
+    ll_CreateIterator(&it, pProfileList);
+    for (void *p = ll_First(&it); p != nullptr; p = ll_Next(&it))
+        ll_DestroyList(&static_cast<pfl_Section *>(p)->EntryList);
+    ll_DestroyList(pProfileList);
+    delete pProfileList;
+    return 1;
+}
