@@ -1,0 +1,51 @@
+// The country program's start-up: reads the command line, then starts the sibling program, opens the
+// help text, runs one identification and configuration without a window, or (later) shows the wizard.
+// The program ends when Start returns; its result is the exit code.
+#pragma once
+
+#include "country/config/ModemJobList.h"
+#include "country/wizard/command_line_options.h"
+#include "country/wizard/message_log.h"
+#include "country/wizard/process_services.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+extern const char* const kCountryIniMissing;
+extern const char* const kModelsIniMissing;
+extern const char* const kMustSupplyCountryCode;
+extern const char* const kNoValidDevice;
+extern const char* const kNoViewerForText;
+
+class CCountryApp {
+public:
+    // services and errors (where a windowless start reports what it cannot log) must outlive the app.
+    CCountryApp(IProcessServices& services, std::ostream& errors);
+    // Deletes every remaining worker (stop, wait, free) and closes the message log.
+    ~CCountryApp();
+    CCountryApp(const CCountryApp&) = delete;
+    CCountryApp& operator=(const CCountryApp&) = delete;
+
+    // parameters: the command line without the program name. Returns the exit code: 0 when what was
+    // asked for was done, 1 when it failed, 2 when the wizard would have been shown.
+    int Start(const std::vector<std::string>& parameters);
+
+    const CommandLineOptions& Options() const { return m_options; }
+
+private:
+    int StartSibling();
+    int ShowHelp();
+    int CommandLineMode();
+    int WizardMode();
+    // Identification and configuration of the option's port for the option's country code.
+    int CommandLineRun();
+    void Message(const std::string& text);
+
+    IProcessServices& m_services;
+    std::ostream& m_errors;
+    CModemJobList m_jobs;
+    CModemJob* m_selected = nullptr;
+    CommandLineOptions m_options;
+    CMessageLog m_log;
+};
