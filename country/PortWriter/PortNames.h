@@ -1,0 +1,12 @@
+#pragma once
+// Where a COM port lives on this system.
+//
+// "\\.\COMn" (or "COMn") is the entry COM<n> of $SERIAL_PORTS_DIR when that variable is set and the entry
+// exists, else /dev/ttyS<n-1>. A name whose text after the "\\.\" prefix starts with '/' is a native path.
+
+#include <string>
+
+// The device path for a port name; "" when the name is neither a COM name nor a native path.
+std::string ResolvePortDevicePath(const std::string& portName);
+// "\\.\COM<n>", the name Open builds from a port number.
+std::string ComDeviceName(int portNumber);
