@@ -1,0 +1,82 @@
+#include "country/config/private_profile.h"
+#include "scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PrivateProfileTest : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string ini = dir.file("test.ini");
+};
+
+TEST_F(PrivateProfileTest, SectionsAndKeysMatchWithoutRegardToCaseAndTheFirstMatchWins)
+{
+    dir.write("test.ini",
+              "[Models]\r\nNumModels = 2\r\nnummodels=7\r\n\r\n[MODELS]\r\nNumModels=9\r\nOther=x\r\n");
+    EXPECT_EQ(2, ProfileGetInt(ini, "models", "NUMMODELS", 0));
+    // The first section of that name is the only one looked at.
+    EXPECT_EQ("dflt", ProfileGetString(ini, "Models", "Other", "dflt", 200));
+}
+
+TEST_F(PrivateProfileTest, ValuesAreTrimmedUnquotedAndCutToTheBuffer)
+{
+    dir.write("test.ini", "[s]\nplain=  a b \t\nquoted=\"  kept  \"\nlong=" + std::string(300, 'x') + "\n");
+    EXPECT_EQ("a b", ProfileGetString(ini, "s", "plain", "", 200));
+    EXPECT_EQ("  kept  ", ProfileGetString(ini, "s", "quoted", "", 200));
+    EXPECT_EQ(std::string(199, 'x'), ProfileGetString(ini, "s", "long", "", 200));
+    EXPECT_EQ(std::string(19, 'x'), ProfileGetString(ini, "s", "long", "", 20));
+}
+
+TEST_F(PrivateProfileTest, IntegersUseLeadingDigitsAndDefaultOnlyWhenMissingOrEmpty)
+{
+    dir.write("test.ini", "[s]\nn=42abc\nneg=-3\nwords=abc\nempty=\nhuge=99999999999\n");
+    EXPECT_EQ(42, ProfileGetInt(ini, "s", "n", 5));
+    EXPECT_EQ(-3, ProfileGetInt(ini, "s", "neg", 5));
+    EXPECT_EQ(0, ProfileGetInt(ini, "s", "words", 5));
+    EXPECT_EQ(5, ProfileGetInt(ini, "s", "empty", 5));
+    EXPECT_EQ(5, ProfileGetInt(ini, "s", "absent", 5));
+    EXPECT_EQ(5, ProfileGetInt(dir.file("no-such.ini"), "s", "n", 5));
+    EXPECT_EQ(2147483647, ProfileGetInt(ini, "s", "huge", 5));
+}
+
+TEST_F(PrivateProfileTest, WriteCreatesTheFileWithCrLfLines)
+{
+    ASSERT_TRUE(ProfileWriteString(ini, "3", "ModelName", "AB12"));
+    EXPECT_EQ("[3]\r\nModelName=AB12\r\n", dir.read("test.ini"));
+}
+
+TEST_F(PrivateProfileTest, WriteKeepsEveryOtherSectionKeyAndComment)
+{
+    dir.write("test.ini",
+              "; kept comment\r\n[1]\r\nModelName=Old\r\nCommPort=1\r\n\r\n[Other]\r\nKey=Value\r\n");
+    ASSERT_TRUE(ProfileWriteString(ini, "1", "modelname", "New"));
+    ASSERT_TRUE(ProfileWriteString(ini, "1", "CountryName", "Norway (NO)"));
+    ASSERT_TRUE(ProfileWriteString(ini, "2", "CommPort", "2"));
+    EXPECT_EQ("; kept comment\r\n[1]\r\nModelName=New\r\nCommPort=1\r\nCountryName=Norway (NO)\r\n\r\n"
+              "[Other]\r\nKey=Value\r\n\r\n[2]\r\nCommPort=2\r\n",
+              dir.read("test.ini"));
+    EXPECT_EQ("New", ProfileGetString(ini, "1", "ModelName", "", 200));
+    EXPECT_EQ("Value", ProfileGetString(ini, "other", "key", "", 200));
+}
+
+TEST_F(PrivateProfileTest, WriteOfSeveralKeysGivesTheSameFileAsOneWriteEach)
+{
+    ScratchDir other;
+    const std::string seed = "[9]\nZ=1\n[3]\nCommPort=old\n";
+    dir.write("test.ini", seed);
+    other.write("test.ini", seed);
+    ASSERT_TRUE(ProfileWriteStrings(ini, "3", {{"ModelName", "M"}, {"CommPort", "3"}}));
+    ASSERT_TRUE(ProfileWriteString(other.file("test.ini"), "3", "ModelName", "M"));
+    ASSERT_TRUE(ProfileWriteString(other.file("test.ini"), "3", "CommPort", "3"));
+    EXPECT_EQ(other.read("test.ini"), dir.read("test.ini"));
+    EXPECT_FALSE(dir.exists("test.ini.new"));
+}
+
+TEST_F(PrivateProfileTest, WriteIntoAMissingDirectoryFails)
+{
+    EXPECT_FALSE(ProfileWriteString(dir.file("missing/test.ini"), "s", "k", "v"));
+}
+
+}  // namespace
