@@ -1,0 +1,95 @@
+// Reading single HEX records: fields, the running address base, malformed lines, checksums.
+#include <gtest/gtest.h>
+
+#include "flash_test_util.h"
+#include "ravelin/flash/hex_image.h"
+
+namespace {
+
+TEST(HexRecord, DataRecordFieldsAndAddressUnderEachBaseKind)
+{
+    HexAddressState state{0, 0};
+    HexRecord record{};
+    ASSERT_EQ(1, parseHexRecord(&state, ":0401000011223344AA", &record));
+    EXPECT_EQ(0, record.nType);
+    EXPECT_EQ(4, record.nCount);
+    EXPECT_EQ(0x100u, record.nAddress);
+    EXPECT_EQ(0x11, record.abData[0]);
+    EXPECT_EQ(0x44, record.abData[3]);
+    EXPECT_EQ(0xAA, record.nChecksum);
+
+    state = HexAddressState{0x1000, 2};
+    ASSERT_EQ(1, parseHexRecord(&state, ":0401000011223344AA", &record));
+    EXPECT_EQ(0x10100u, record.nAddress);
+
+    state = HexAddressState{0x0012, 4};
+    ASSERT_EQ(1, parseHexRecord(&state, ":0401000011223344AA", &record));
+    EXPECT_EQ(0x120100u, record.nAddress);
+}
+
+TEST(HexRecord, ExtendedRecordsSetTheBaseForThemselvesAndWhatFollows)
+{
+    HexAddressState state{0, 0};
+    HexRecord record{};
+    ASSERT_EQ(1, parseHexRecord(&state, ":020000021000EC", &record));
+    EXPECT_EQ(2, state.nKind);
+    EXPECT_EQ(0x1000, state.nValue);
+    EXPECT_EQ(0x10000u, record.nAddress);
+    ASSERT_EQ(1, parseHexRecord(&state, ":020000040010EA", &record));
+    EXPECT_EQ(4, state.nKind);
+    EXPECT_EQ(0x100000u, record.nAddress);
+    // Lower-case digits are read too by the parser.
+    ASSERT_EQ(1, parseHexRecord(&state, ":02001000abcd76", &record));
+    EXPECT_EQ(0x100010u, record.nAddress);
+    EXPECT_EQ(0xAB, record.abData[0]);
+}
+
+TEST(HexRecord, MalformedLinesAreNoRecords)
+{
+    HexAddressState state{0, 0};
+    HexRecord record{};
+    const char *bad[] = {
+        "",                       // nothing
+        "0401000011223344AA",     // no colon
+        ":04010000",              // header only, not longer than 9
+        ":040100001122",          // fewer data bytes than the count
+        ":0401000011223344",      // no checksum
+        ":04010000112233G4AA",    // a data byte that is no hex
+        ":0G010000",              // bad count
+    };
+    for (const char *line : bad)
+        EXPECT_EQ(0, parseHexRecord(&state, line, &record)) << line;
+}
+
+TEST(HexRecord, ChecksumCheckUsesTheRawOffset)
+{
+    HexAddressState state{0, 0};
+    HexRecord record{};
+    std::string good = flashtest::hexRecord(0, 0x1234, {1, 2, 3});
+    ASSERT_EQ(1, parseHexRecord(&state, good.c_str(), &record));
+    EXPECT_TRUE(hexRecordChecksumOk(&state, &record));
+
+    std::string seg = flashtest::hexRecord(2, 0, {0x23, 0x40});
+    ASSERT_EQ(1, parseHexRecord(&state, seg.c_str(), &record));
+    EXPECT_TRUE(hexRecordChecksumOk(&state, &record));
+    ASSERT_EQ(1, parseHexRecord(&state, good.c_str(), &record));
+    EXPECT_TRUE(hexRecordChecksumOk(&state, &record));
+
+    std::string broken = good;
+    broken[10] = broken[10] == '0' ? '1' : '0';  // one data digit changed
+    ASSERT_EQ(1, parseHexRecord(&state, broken.c_str(), &record));
+    EXPECT_FALSE(hexRecordChecksumOk(&state, &record));
+    EXPECT_TRUE(parseHexRecord(&state, ":00000001FF", &record) && hexRecordChecksumOk(&state, &record));
+}
+
+TEST(HexRecord, SorterDigitsAreUpperCaseOnly)
+{
+    EXPECT_EQ(0, hexDigitValue('0'));
+    EXPECT_EQ(9, hexDigitValue('9'));
+    EXPECT_EQ(10, hexDigitValue('A'));
+    EXPECT_EQ(15, hexDigitValue('F'));
+    EXPECT_EQ('a', hexDigitValue('a'));
+    EXPECT_EQ('G', hexDigitValue('G'));
+}
+
+} // namespace
