@@ -5,9 +5,8 @@
 namespace cattext {
 
 namespace {
-// Big enough for any number a catalogue, version or country answer carries, small enough that the
-// saturated value plus one digit never overflows a long.
-constexpr long kNumberLimit = 1000000000L;
+// Numbers end up in int fields; a longer digit run from a file or a device stops growing there.
+constexpr long kNumberLimit = INT_MAX;
 
 long AccumulateDigits(const char* p, bool* pbDigits)
 {
@@ -15,8 +14,9 @@ long AccumulateDigits(const char* p, bool* pbDigits)
     bool bAny = false;
     for (; IsDigit(*p); ++p) {
         bAny = true;
-        if (n < kNumberLimit)
-            n = n * 10 + (*p - '0');
+        n = n * 10 + (*p - '0');
+        if (n > kNumberLimit)
+            n = kNumberLimit;
     }
     if (pbDigits)
         *pbDigits = bAny;
