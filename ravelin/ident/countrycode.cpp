@@ -170,23 +170,26 @@ long ParseHex(const char* p, bool* pbDigits)
     return bNegative ? -n : n;
 }
 
+// -1 marks a row without that kind of code; a device answering "-1" must not reach such rows.
+bool CodeMatches(int nRowCode, long nAnswer) { return nRowCode != -1 && nRowCode == nAnswer; }
+
 bool RowMatches(const AnswerRow& row, const char* pszAnswer, int nMode)
 {
     switch (nMode) {
     case devid_kCountryByName: {
         const long n = cattext::ParseDecimal(pszAnswer);
         if (n != 0)
-            return row.nRow == n;
+            return CodeMatches(row.nRow, n);
         return cattext::EqualNoCase(row.pszName, cattext::Trimmed(pszAnswer).c_str());
     }
     case devid_kCountryByDecimal:
-        return row.nDecimal == cattext::ParseDecimal(pszAnswer);
+        return CodeMatches(row.nDecimal, cattext::ParseDecimal(pszAnswer));
     case devid_kCountryByHex: {
         // An answer without a single hex digit (empty, or a stray word) names no country; read as
         // 0 it would claim the row whose hexadecimal code is 00.
         bool bDigits = false;
         const long n = ParseHex(pszAnswer, &bDigits);
-        return bDigits && row.nHex == n;
+        return bDigits && CodeMatches(row.nHex, n);
     }
     default:
         return false;
