@@ -23,6 +23,7 @@ std::atomic<long> g_nAsserts{0};
 }  // namespace
 
 FILE *log_Open(void) {
+    if (!g_bEnabled.load()) return nullptr;
     char szDir[4096];
     std::string path;
     if (os_GetExeDir(szDir, sizeof szDir) > 0) path = std::string(szDir) + "log.txt";

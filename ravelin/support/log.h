@@ -10,8 +10,9 @@
 #include <cstdio>
 
 // Opens (empties) log.txt in the executable's directory (see os_GetExeDir) and keeps the stream.
-// Returns the stream, or nullptr when the file cannot be created. Opening again first closes the
-// stream that is open.
+// Returns the stream, or nullptr when the file cannot be created. With the logging switch off it
+// touches no file and returns nullptr, so a run without the switch never creates or empties a
+// log. Opening again first closes the stream that is open.
 FILE *log_Open(void);
 
 // Writes one entry when the logging switch is on and the log is open. pszFormat is a printf
