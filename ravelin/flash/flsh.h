@@ -74,7 +74,9 @@ constexpr std::uint32_t flsh_kSectorSpan = 0x4000;  // no block crosses a 16 KiB
 
 // Text capacities, terminator included.
 constexpr int flsh_kShortCodeLen = 21;
-constexpr int flsh_kStatusTextLen = 23;
+// Room for the longest status text ("Restoring Factory Defaults", 26 characters): a 23-character
+// field would not hold three of the texts the statuses write.
+constexpr int flsh_kStatusTextLen = 32;
 constexpr int flsh_kPortPathLen = 32;
 constexpr int flsh_kLoaderVersionLen = 16;
 
