@@ -1,5 +1,6 @@
 // ravelin-cli probe: identifies the devices on serial ports, all ports at once, one thread each, as
 // the update wizard's detection does, and prints what answered.
+#include <algorithm>
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
@@ -30,7 +31,8 @@ const char kHelp[] =
     "  PORT        COM1 ... COMn, or a native device path such as /dev/ttyUSB0.\n"
     "              COM1 to COM36 when no port is named. COMn is the entry COMn of the directory\n"
     "              $SERIAL_PORTS_DIR when that is set and holds it, else /dev/ttyS<n-1>.\n"
-    "  --json      print one JSON array: one object per port that could be opened, in port order,\n"
+    "  --json      print one JSON array: one object per port that could be opened, in port order\n"
+    "              (COM ports by number, then native paths as named),\n"
     "              with the keys \"port\", \"status\", \"model\", \"version\", \"country\",\n"
     "              \"special_build\", \"version_suffix\" and, for statuses 9 and 10, \"lucent\":\n"
     "              {\"sector_size\", \"type\", \"flash_version\", \"variant\"}\n"
@@ -52,6 +54,7 @@ const char kHelp[] =
     "2 for a catalogue that fails to load or a usage error.\n";
 
 struct ProbeSlot {
+    unsigned long nNumber = 0;  // n of COMn; 0 for a native path
     std::string display;     // "COM3" or "/dev/ttyUSB0"
     std::string devicePath;  // "\\.\COM3" or "\\.\/dev/ttyUSB0"
     DeviceIdentity identity;
@@ -108,6 +111,7 @@ bool ParsePort(const std::string &text, ProbeSlot *pSlot)
         nNumber = nNumber * 10 + static_cast<unsigned long>(name[i] - '0');
     }
     if (nNumber == 0) return false;
+    pSlot->nNumber = nNumber;
     pSlot->display = "COM" + std::to_string(nNumber);
     pSlot->devicePath = kDevicePrefix + pSlot->display;
     return true;
@@ -255,6 +259,12 @@ int cli_Probe(int argc, char **argv)
             slots.push_back(slot);
         }
     }
+
+    // Port order: COM ports by number, then native paths as named.
+    std::stable_sort(slots.begin(), slots.end(), [](const ProbeSlot &a, const ProbeSlot &b) {
+        if ((a.nNumber == 0) != (b.nNumber == 0)) return b.nNumber == 0;
+        return a.nNumber < b.nNumber;
+    });
 
     if (bLog) {
         log_SetEnabled(true);
