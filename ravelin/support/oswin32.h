@@ -64,8 +64,9 @@ struct os_LineBuffer {
 int os_ReadNextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuffer *pBuffer);
 
 // Reads one line byte by byte, with no read-ahead, into pszDest, which holds nCount + 1 bytes.
-// CR LF or a lone LF ends the line (neither is kept); a Ctrl-Z byte acts as end of file.
-// A line longer than nCount is returned in pieces of nCount characters.
+// CR LF or a lone LF ends the line (neither is kept); a lone CR is text; a Ctrl-Z byte acts as
+// end of file. A line longer than nCount is returned in pieces of nCount characters; when a
+// piece ends right after a CR, that CR stays in it and the next piece begins with the LF.
 // Returns true when a line was stored, false at end of file or on a read error.
 bool gn_ReadString(osfl_Handle hFile, char *pszDest, int nCount);
 

@@ -4,10 +4,21 @@
 
 #include "ravelin/support/log.h"
 
+#include <unistd.h>
+
 namespace {
 constexpr char kCR = '\r';
 constexpr char kLF = '\n';
 constexpr char kCtrlZ = 0x1A;
+// True when the byte before the one just read is a CR: the LF just read then belongs to a CR LF
+// pair whose CR ended the previous, full-length piece.
+bool FollowsCR(osfl_Handle hFile) {
+    off_t nPos = ::lseek(hFile, 0, SEEK_CUR);
+    if (nPos < 2) return false;
+    char ch = 0;
+    return ::pread(hFile, &ch, 1, nPos - 2) == 1 && ch == kCR;
+}
+
 }  // namespace
 
 int os_ReadNextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuffer *pBuffer) {
@@ -67,9 +78,10 @@ bool gn_ReadString(osfl_Handle hFile, char *pszDest, int nCount) {
             pszDest[nStored] = '\0';
             return nStored > 0;
         }
-        if (ch == kLF) {
+        if (ch == kLF && (bCR || !(nStored == 0 && FollowsCR(hFile)))) {
             // CR LF ends a line and so does a lone LF (files saved by editors on this platform);
-            // neither the CR nor the LF is kept.
+            // neither the CR nor the LF is kept. The LF of a CR LF pair that was split by the
+            // count of the previous call starts this line, as it always did.
             pszDest[bCR ? nStored - 1 : nStored] = '\0';
             return true;
         }

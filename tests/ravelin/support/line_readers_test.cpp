@@ -200,14 +200,16 @@ TEST_F(LineReaderTest, ReadStringSplitsLongLinesAtTheCount) {
 }
 
 TEST_F(LineReaderTest, ReadStringCountReachedRightAfterCr) {
-    // The CR stays at the end of the full piece; the LF that follows ends an empty line.
+    // The CR stays at the end of the full piece and the next piece begins with the LF, as
+    // before lone LFs ended lines; a real empty line after it still reads as empty.
     std::string line(131, 'q');
-    osfl_Handle h = OpenWith(line + "\r\nnext\r\n");
+    osfl_Handle h = OpenWith(line + "\r\nnext\r\n\nlast\n");
     std::vector<std::string> lines = ReadAll(h, 132);
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], line + "\r");
-    EXPECT_EQ(lines[1], "");
-    EXPECT_EQ(lines[2], "next");
+    EXPECT_EQ(lines[1], "\nnext");
+    EXPECT_EQ(lines[2], "");
+    EXPECT_EQ(lines[3], "last");
 }
 
 TEST_F(LineReaderTest, ReadStringWritesAtMostCountPlusOneBytes) {

@@ -115,6 +115,15 @@ TEST_F(ProfileTest, LongPhysicalLineReadsAsTwoLines) {
     EXPECT_EQ(EntryCount(0), 3) << "the rest of the long line forms an entry of its own";
 }
 
+TEST_F(ProfileTest, LineEndSplitByTheLineCapacity) {
+    // 132 characters end with the CR; the LF opens the next piece and is ignored there.
+    std::string value(129, 'w');
+    Load("[S]\r\nK=" + value + "\r\nNext=1\r\n");
+    EXPECT_EQ(Get("S", "K"), value);
+    EXPECT_EQ(Get("S", "Next"), "1");
+    EXPECT_EQ(EntryCount(0), 2);
+}
+
 TEST_F(ProfileTest, FirstMatchWins) {
     Load("[A]\r\nk=1\r\nk=2\r\n[a]\r\nk=3\r\nonly=4\r\n");
     EXPECT_EQ(SectionCount(), 2) << "duplicates are kept";
