@@ -14,10 +14,12 @@ namespace {
 
 std::vector<ModelEntry> g_entries;
 
+// Entries left empty by a missing model key name no model and have no prefix: look-ups skip them,
+// so that an empty name or prefix does not "find" them.
 const ModelEntry* FindByName(const char* pszName)
 {
     for (const ModelEntry& e : g_entries)
-        if (cattext::EqualNoCase(e.szName, pszName))
+        if (e.szName[0] != '\0' && cattext::EqualNoCase(e.szName, pszName))
             return &e;
     return nullptr;
 }
@@ -25,7 +27,7 @@ const ModelEntry* FindByName(const char* pszName)
 const ModelEntry* FindByPrefix(const std::string& prefix)
 {
     for (const ModelEntry& e : g_entries)
-        if (prefix == e.szImagePrefix)
+        if (e.szImagePrefix[0] != '\0' && prefix == e.szImagePrefix)
             return &e;
     return nullptr;
 }
@@ -72,6 +74,13 @@ const char* cat_LoadMessage(int nResult)
 }
 
 int cat_Count() { return static_cast<int>(g_entries.size()); }
+
+const ModelEntry* cat_FindEntryByName(const char* pszName) { return pszName ? FindByName(pszName) : nullptr; }
+
+const ModelEntry* cat_FindEntryByPrefix(const char* pszPrefix)
+{
+    return pszPrefix ? FindByPrefix(cattext::ToUpper(pszPrefix)) : nullptr;
+}
 
 const ModelEntry* cat_EntryAt(int nIndex)
 {

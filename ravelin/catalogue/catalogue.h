@@ -58,6 +58,10 @@ const char* cat_LoadMessage(int nResult);
 // Number of entries and the entry at a position of the sorted list (nullptr past the end).
 int cat_Count();
 const ModelEntry* cat_EntryAt(int nIndex);
+// The first entry with that name (without regard to case) or image prefix (any case); nullptr when
+// there is none. Entries without a name or prefix are never found.
+const ModelEntry* cat_FindEntryByName(const char* pszName);
+const ModelEntry* cat_FindEntryByPrefix(const char* pszPrefix);
 
 // True and the catalogue name when a catalogue name stands as a whole word in the text: the first
 // occurrence of the name must be followed by NUL, CR, LF or a blank. Names compare exactly here.

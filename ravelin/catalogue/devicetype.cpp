@@ -11,34 +11,27 @@
 
 bool DeviceType::SetFromModel(const char* pszModel)
 {
-    const std::string upper = cattext::ToUpper(pszModel);
-    for (int i = 0; i < cat_Count(); ++i) {
-        const ModelEntry* pEntry = cat_EntryAt(i);
-        if (cattext::ToUpper(pEntry->szName) == upper) {
-            nModelId = pEntry->nModelId;
-            locks = pEntry->locks;
-            combined = pEntry->combined;
-            cattext::CopyBounded(szName, upper, cat_kNameLen);
-            return true;
-        }
+    const ModelEntry* pEntry = cat_FindEntryByName(pszModel);
+    if (!pEntry) {
+        szName[0] = '\0';
+        return false;
     }
-    szName[0] = '\0';
-    return false;
+    nModelId = pEntry->nModelId;
+    locks = pEntry->locks;
+    combined = pEntry->combined;
+    cattext::CopyBounded(szName, cattext::ToUpper(pszModel), cat_kNameLen);
+    return true;
 }
 
 bool DeviceType::SetFromPrefix(const char* pszPrefix)
 {
-    const std::string upper = cattext::ToUpper(pszPrefix);
-    for (int i = 0; i < cat_Count(); ++i) {
-        const ModelEntry* pEntry = cat_EntryAt(i);
-        if (upper == pEntry->szImagePrefix) {
-            nModelId = pEntry->nModelId;
-            cattext::CopyBounded(szName, pEntry->szName, cat_kNameLen);
-            locks = pEntry->locks;
-            return true;
-        }
-    }
-    return false;
+    const ModelEntry* pEntry = cat_FindEntryByPrefix(pszPrefix);
+    if (!pEntry)
+        return false;
+    nModelId = pEntry->nModelId;
+    cattext::CopyBounded(szName, pEntry->szName, cat_kNameLen);
+    locks = pEntry->locks;
+    return true;
 }
 
 void DeviceType::SetLock(int n)

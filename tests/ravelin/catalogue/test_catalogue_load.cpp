@@ -6,6 +6,7 @@
 
 #include "catalogue_fixture.h"
 #include "ravelin/catalogue/catalogue.h"
+#include "ravelin/catalogue/devicetype.h"
 
 namespace {
 
@@ -107,6 +108,14 @@ TEST_F(LoadTest, MissingModelKeyGivesAnEmptyEntryThatSortsFirst)
     char szName[cat_kNameLen] = "unchanged";
     EXPECT_FALSE(cat_FindModelInText("\r\nOK", szName, sizeof szName));
     EXPECT_FALSE(cat_FindModelInText("", szName, sizeof szName));
+    int nId = -1;
+    EXPECT_FALSE(cat_FindModelId("", &nId));
+    DeviceType type;
+    EXPECT_FALSE(type.SetFromModel(""));
+    EXPECT_FALSE(type.SetFromPrefix(""));
+    char szDigit[cat_kVersionDigitLen];
+    cat_VersionDigitForPrefix("", szDigit, sizeof szDigit);
+    EXPECT_STREQ(szDigit, "");
 }
 
 TEST_F(LoadTest, SortsByNameWithoutRegardToCase)

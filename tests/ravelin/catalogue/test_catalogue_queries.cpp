@@ -136,14 +136,4 @@ TEST_F(QueryTest, VersionDigitForPrefix)
     EXPECT_STREQ(szDigit, "");
 }
 
-TEST_F(QueryTest, FreeEmptiesTheCatalogue)
-{
-    cat_Free();
-    EXPECT_EQ(cat_Count(), 0);
-    EXPECT_EQ(cat_EntryAt(0), nullptr);
-    char szName[cat_kNameLen];
-    EXPECT_FALSE(cat_FindModelInText("AB12", szName, sizeof szName));
-    EXPECT_EQ(cat_FlagsForId(3), cat_kDefaultFlags);
-}
-
 } // namespace

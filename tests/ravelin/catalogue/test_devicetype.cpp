@@ -122,12 +122,6 @@ TEST_F(DeviceTypeTest, DisplayTexts)
     EXPECT_STREQ(szShort, "ZETA21 ");
 }
 
-TEST_F(DeviceTypeTest, FlagsComeFromTheCatalogue)
-{
-    EXPECT_EQ(Type("RWX", -1).Flags(), 0xA00u);
-    EXPECT_EQ(DeviceType().Flags(), cat_kDefaultFlags);
-}
-
 TEST_F(DeviceTypeTest, WhichImagesFitADevice)
 {
     DeviceType image; // an image ZT..-named with major version 3

@@ -92,13 +92,6 @@ TEST_F(VersionTest, RockwellDeviceVersionsAreAlwaysMajorTwo)
     ExpectVersion(v, {2, 7, ' ', "2.7 "}, "7");
 }
 
-TEST_F(VersionTest, NoDeviceTypeReadsLikeAPlainModel)
-{
-    FirmwareVersion v;
-    ParseFirmwareVersion(&v, "105", nullptr, nullptr);
-    ExpectVersion(v, {1, 5, ' ', "1.05 "}, "no type");
-}
-
 TEST_F(VersionTest, DeviceVersionForms)
 {
     struct {

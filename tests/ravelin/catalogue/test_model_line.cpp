@@ -31,16 +31,6 @@ TEST(FamilyTable, UnknownFamiliesGetTheDefaultWord)
     EXPECT_EQ(cat_FlagsForFamily(nullptr), cat_kDefaultFlags);
 }
 
-TEST(FamilyTable, ProtocolChoiceFollowsTheFlags)
-{
-    EXPECT_TRUE(cat_IsGenericFlash(cat_FlagsForFamily("NEWMODEMS")));
-    EXPECT_TRUE(cat_IsGenericFlash(cat_FlagsForFamily("TA2")));
-    EXPECT_FALSE(cat_IsGenericFlash(cat_FlagsForFamily("AGERE")));
-    EXPECT_FALSE(cat_IsGenericFlash(cat_FlagsForFamily("ROCKWELL4")));
-    EXPECT_FALSE(cat_IsGenericFlash(cat_FlagsForFamily("SIEMENS")));
-    EXPECT_FALSE(cat_IsGenericFlash(cat_FlagsForFamily("CF3")));
-}
-
 TEST(ModelLine, TypicalLineFillsEveryField)
 {
     ModelEntry e;

@@ -81,14 +81,6 @@ TEST(FindCountry, AnswerWithoutDigitsIsNoCountry)
     EXPECT_EQ(Find("0x", devid_kCountryByHex), "JAPAN") << "the 0 of 0x is itself a digit";
 }
 
-TEST(FindCountry, UnknownModeAndNullAnswerFindNothing)
-{
-    EXPECT_EQ(Find("6", 3), "");
-    char szCountry[8] = "stale";
-    EXPECT_EQ(devid_FindCountry(nullptr, szCountry, sizeof szCountry, devid_kCountryByName), 0);
-    EXPECT_STREQ(szCountry, "");
-}
-
 TEST(FindCountry, ResultIsCutToTheCallersBuffer)
 {
     char szCountry[8];
