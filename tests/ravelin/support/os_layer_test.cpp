@@ -4,9 +4,11 @@
 
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -23,6 +25,18 @@ using support_test::TempDir;
 using support_test::WriteFile;
 
 namespace {
+
+// When started with RAVSUP_PRINT_TIME_SCALE set, this program only prints the time scale it
+// reads from its environment (twice, the second time after changing the variable) and ends
+// before any test runs. The clock tests below start it that way.
+const bool g_bTimeScaleChild = [] {
+    if (std::getenv("RAVSUP_PRINT_TIME_SCALE") == nullptr) return false;
+    std::printf("%g\n", os_TimeScale());
+    ::setenv("SUITE_TIME_SCALE", "7", 1);
+    std::printf("%g\n", os_TimeScale());
+    std::fflush(stdout);
+    std::_Exit(0);
+}();
 
 // Waits (generously) until the predicate holds.
 template <typename Pred>
@@ -284,6 +298,37 @@ TEST(Clock, ScaledDurations) {
     os_SetTimeScaleForTesting(2.5);
     EXPECT_EQ(os_ScaleMs(100), 250);
     os_SetTimeScaleForTesting(dOld);
+}
+
+// The scale this test program reads from SUITE_TIME_SCALE (nullptr: unset), twice.
+std::string TimeScaleOfChild(const char *pszValue) {
+    char szExe[4096];
+    ssize_t n = ::readlink("/proc/self/exe", szExe, sizeof szExe - 1);
+    if (n <= 0) return "no exe";
+    szExe[n] = '\0';
+    std::string command = "env ";
+    command += pszValue ? std::string("SUITE_TIME_SCALE='") + pszValue + "' " : "-u SUITE_TIME_SCALE ";
+    command += "RAVSUP_PRINT_TIME_SCALE=1 ";
+    command += std::string("'") + szExe + "'";
+    FILE *pPipe = ::popen(command.c_str(), "r");
+    if (pPipe == nullptr) return "no pipe";
+    std::string out;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, pPipe) != nullptr) out += buf;
+    ::pclose(pPipe);
+    return out;
+}
+
+TEST(Clock, ScaleFromEnvironmentReadOnce) {
+    (void)g_bTimeScaleChild;
+    EXPECT_EQ(TimeScaleOfChild("0.1"), "0.1\n0.1\n") << "read once: a later change is not seen";
+    EXPECT_EQ(TimeScaleOfChild("2.5"), "2.5\n2.5\n");
+    EXPECT_EQ(TimeScaleOfChild(nullptr), "1\n1\n");
+    EXPECT_EQ(TimeScaleOfChild(""), "1\n1\n");
+    EXPECT_EQ(TimeScaleOfChild("fast"), "1\n1\n");
+    EXPECT_EQ(TimeScaleOfChild("0.5x"), "1\n1\n");
+    EXPECT_EQ(TimeScaleOfChild("0"), "1\n1\n");
+    EXPECT_EQ(TimeScaleOfChild("-3"), "1\n1\n");
 }
 
 TEST(Clock, SleepAndMonotonicTime) {
