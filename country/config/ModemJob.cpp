@@ -296,6 +296,12 @@ bool CModemJob::Configure(CPortWriter& writer)
         return false;
     }
     const int code = CountryCodeFor(*country, choice.commandSet);
+    // The last identification answer may still be arriving (its closing "OK" comes after the line the
+    // pattern took). Were it flushed too early, that "OK" would pass for the answer to the country
+    // command, and every later command would be judged by the answer of the one before it. When the
+    // command-line run says go right after identification, this pause is what keeps them apart.
+    if (!Pause(kBetweenCommandsMs))
+        throw StoppedDuringPause();
     for (const CommandStep& step : CommandSequence(choice.commandSet, code, model.needsAmpersandG == 1)) {
         writer.Flush();
         if (step.pauseBeforeSendMs > 0 && !Pause(step.pauseBeforeSendMs))

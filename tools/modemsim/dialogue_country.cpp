@@ -109,7 +109,7 @@ class ConexantCountry : public CountryDialogue {
     return startsWith(command, "AT*NC") || startsWith(command, "AT+GCI=");
   }
   std::string codeOf(const std::string& line) const override {
-    return line.substr(upper(line)[3] == '*' ? 5 : 7);
+    return line.substr(line[2] == '*' ? 5 : 7);
   }
 };
 
