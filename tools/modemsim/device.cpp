@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -121,6 +122,9 @@ void Device::start(const std::string& dir) {
   stop_requested_ = false;
   if (!openLine()) throw std::runtime_error("COM" + std::to_string(port_) + ": cannot open a pseudo-terminal");
   running_ = true;
+  // Power-on runs before the thread exists, so a test sees its effects as soon as start() returns.
+  for (auto& d : dialogues_) d->onStart(*this);
+  publishLine();
   thread_ = std::thread(&Device::run, this);
 }
 
@@ -195,10 +199,14 @@ bool Device::openLine() {
   }
   rx_count_ = tx_count_ = 0;
   next_tx_ns_ = 0;
-  int generation = ++generation_;
-  transcript_.note("line up on " + std::string(name) + " (generation " + std::to_string(generation) + ")");
-  notifyWaiters();
+  transcript_.note("line up on " + std::string(name) + " (generation " + std::to_string(generation_ + 1) + ")");
   return true;
+}
+
+void Device::publishLine() {
+  // Only after the dialogues' power-on: a test waiting for the line then sees their start-up done.
+  ++generation_;
+  notifyWaiters();
 }
 
 void Device::closeLine(const char* why) {
@@ -211,11 +219,12 @@ void Device::closeLine(const char* why) {
     slave_path_.clear();
   }
   if (master < 0) return;
+  // Noted before the host can see the hang-up, so a test that saw it finds the note.
+  if (why != nullptr) transcript_.note(std::string("line dropped: ") + why);
   // The link goes with the line: a dangling COM<n> could later name another device's reused /dev/pts/N.
   if (!dir_.empty()) unlink(linkPath().c_str());
   close(master);
   if (slave >= 0) close(slave);
-  if (why != nullptr) transcript_.note(std::string("line dropped: ") + why);
   notifyWaiters();
 }
 
@@ -328,8 +337,27 @@ void Device::fireTimers() {
   }
 }
 
+void Device::drainToHost(long limit_ms) {
+  // Our own slave descriptor shows what the host has not read yet. Closing the master would throw
+  // that away, but on a real line an answer sent before a reboot has reached the host.
+  // Delivery to the slave is asynchronous, so a queue that looks empty right after the write may not
+  // be: wait a few milliseconds first, then until it has stayed empty for two looks in a row.
+  long long start = monotonicNs();
+  long long deadline = start + limit_ms * 1000000LL;
+  int empty_looks = 0;
+  while (slave_keep_ >= 0 && !stop_requested_ && monotonicNs() < deadline) {
+    {
+      std::unique_lock<std::mutex> lock(wait_mutex_);
+      wait_cv_.wait_for(lock, std::chrono::milliseconds(2), [&] { return stop_requested_.load(); });
+    }
+    int waiting = 0;
+    if (ioctl(slave_keep_, FIONREAD, &waiting) != 0) return;
+    empty_looks = waiting > 0 ? 0 : empty_looks + 1;
+    if (empty_looks >= 2 && monotonicNs() - start >= 10000000LL) return;
+  }
+}
+
 void Device::run() {
-  for (auto& d : dialogues_) d->onStart(*this);
   uint8_t buffer[4096];
   while (!stop_requested_) {
     // Requests from other threads first: a drop, a reboot.
@@ -355,6 +383,7 @@ void Device::run() {
       speed_ = config_.speed;
       if (openLine()) {
         for (auto& d : dialogues_) d->onStart(*this);
+        publishLine();
       }
     }
 
@@ -385,6 +414,7 @@ void Device::run() {
     if (master_ >= 0) fireTimers();
     if (pending_drop_) {
       pending_drop_ = false;
+      drainToHost(kDrainLimitMs);
       closeLine("dropped by the dialogue");
       if (pending_reconnect_ms_ >= 0) {
         std::lock_guard<std::mutex> lock(request_mutex_);
@@ -539,6 +569,7 @@ void Device::emit(const std::string& bytes) {
                      ": the host hears garbage");
   writeRaw(out);
   if (drop_line) {
+    drainToHost(kDrainLimitMs);
     closeLine(("fault: disconnect after " + std::to_string(tx_count_) + " bytes sent").c_str());
     if (f.reconnect_ms >= 0) {
       std::lock_guard<std::mutex> lock(request_mutex_);

@@ -176,6 +176,10 @@ class Device {
   void emit(const std::string& bytes);
   void dispatch(const std::string& line);
   void notifyWaiters();
+  void publishLine();              // the line is up: count the generation, wake waiters
+  // Waits (at most `limit_ms`) until the host has read what the device sent.
+  void drainToHost(long limit_ms);
+  static constexpr long kDrainLimitMs = 2000;
   std::mutex wait_mutex_;          // with wait_cv_: command and line waits, sleeps, stop
   std::condition_variable wait_cv_;
 };
