@@ -280,6 +280,11 @@ std::string CPortWriter::GetMatch(int index) const {
     return m_captures[index];
 }
 
+long CPortWriter::QueuedBytes() {
+    CMutexLock hold(m_receiveLock);
+    return m_byteCount;
+}
+
 void CPortWriter::Flush() {
     CMutexLock hold(m_receiveLock);
     m_blocks.clear();

@@ -83,6 +83,9 @@ public:
     void OnLineEvent(CPort* port, int lineStatus) override;
     bool WantsLineEvents(CPort* port) override { return true; }
 
+    // Bytes received and not yet taken by a wait.
+    long QueuedBytes();
+
     CPort* Port() const { return m_port.get(); }
     CTrafficLog* TrafficLog() const { return m_log.get(); }
     long WriteTimeoutMs() const { return m_writeTimeoutMs; }
