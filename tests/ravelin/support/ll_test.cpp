@@ -236,21 +236,6 @@ TEST(PointerList, ItemLivesWhileAnyListLinksIt) {
     ll_DestroyList(&b);
 }
 
-TEST(PointerList, DestroyReleasesItemsNoOtherListHolds) {
-    // Run under the address sanitizer, a leak or a double release shows here.
-    ll_List a, b;
-    ll_CreateList(&a, ll_kPointerList);
-    ll_CreateList(&b, ll_kPointerList);
-    void *pOnlyA = ll_alloc(8);
-    void *pBoth = ll_alloc(8);
-    ll_PrependPointer(&a, pOnlyA, __LINE__, "test");
-    ll_AppendPointer(&a, pBoth, __LINE__, "test");
-    ll_AppendPointer(&b, pBoth, __LINE__, "test");
-    ll_DestroyList(&a);
-    EXPECT_EQ(ll_Free(pBoth, __LINE__, "test"), 0);
-    ll_DestroyList(&b);  // releases pBoth
-}
-
 TEST(ListLocking, ConcurrentAppendsLoseNothing) {
     ll_List list;
     ll_CreateList(&list, ll_kDataList);

@@ -150,15 +150,6 @@ TEST_F(FindTest, NothingFoundAndOverlongPaths) {
     osfl_FindClose(&state);
 }
 
-TEST_F(FindTest, FoundNameIsCutToTheDestination) {
-    osfl_FindState state;
-    ASSERT_TRUE(osfl_FindFirst(m_dir.path().c_str(), "*.txt", &state));
-    char sz[4];
-    osfl_FoundName(&state, sz, sizeof sz);
-    EXPECT_STREQ(sz, "d.t");
-    osfl_FindClose(&state);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Mutexes and threads
 
@@ -234,13 +225,6 @@ TEST(Threads, SmallStackRequestsGetAtLeastTheMinimum) {
 
     EXPECT_EQ(os_StartThread(&h, nullptr, 0, nullptr), 0);
     EXPECT_EQ(h, 0u);
-}
-
-TEST(SmallServices, YieldAndCheckPointer) {
-    EXPECT_EQ(os_yield(), 0);
-    int n = 0;
-    EXPECT_TRUE(os_CheckPointer(&n));
-    EXPECT_FALSE(os_CheckPointer(nullptr));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -329,22 +313,6 @@ TEST(Clock, ScaleFromEnvironmentReadOnce) {
     EXPECT_EQ(TimeScaleOfChild("0.5x"), "1\n1\n");
     EXPECT_EQ(TimeScaleOfChild("0"), "1\n1\n");
     EXPECT_EQ(TimeScaleOfChild("-3"), "1\n1\n");
-}
-
-TEST(Clock, SleepAndMonotonicTime) {
-    double dOld = os_TimeScale();
-    os_SetTimeScaleForTesting(1.0);
-    std::int64_t nStart = os_MonotonicMs();
-    os_SleepMs(30);
-    EXPECT_GE(os_MonotonicMs() - nStart, 29);
-    os_SetTimeScaleForTesting(dOld);
-
-    os_WallTime t;
-    os_LocalTime(&t);
-    EXPECT_GE(t.nYear, 2020);
-    EXPECT_TRUE(t.nMonth >= 1 && t.nMonth <= 12);
-    EXPECT_TRUE(t.nHour >= 0 && t.nHour <= 23);
-    EXPECT_TRUE(t.nMillisecond >= 0 && t.nMillisecond <= 999);
 }
 
 }  // namespace

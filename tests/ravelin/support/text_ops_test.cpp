@@ -68,15 +68,6 @@ TEST(CopyBounded, FitsOrCutsAndSaysWhich) {
     EXPECT_STREQ(sz, "");
 }
 
-TEST(TrimInPlace, BothEnds) {
-    char sz[] = "\r\n\t  value with = inside \t\r\n";
-    os_TrimInPlace(sz);
-    EXPECT_STREQ(sz, "value with = inside");
-    char szBlank[] = "   ";
-    os_TrimInPlace(szBlank);
-    EXPECT_STREQ(szBlank, "");
-}
-
 TEST(CompareNoCase, IgnoresCaseOnly) {
     EXPECT_EQ(os_CompareNoCase("[Sect]", "[sECT]"), 0);
     EXPECT_EQ(os_CompareNoCase("", ""), 0);
