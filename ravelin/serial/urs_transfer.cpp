@@ -17,9 +17,12 @@
 namespace {
 
 // How long urs_CharsWaiting blocks when nothing is waiting. A byte that arrives ends the wait at once,
-// so the slice only sets how often an answer loop gets to look at its deadline; it keeps 36 waiting
-// ports from costing processor time.
-const int kCharsWaitingSliceMs = 10;
+// so the slice only sets how often a caller's loop turns while the line is silent. Without a deadline
+// that is a few milliseconds. While a deadline runs the loop can only end with a byte or with the
+// deadline, and the slice never runs past the deadline, so a longer one delays nothing; it is what
+// keeps 36 ports waiting for answers from costing processor time (every turn is a thread wake-up).
+const int kIdleSliceMs = 5;
+const int kDeadlineSliceMs = 100;
 
 int PollTimeout(std::int64_t nLeftMs)
 {
@@ -258,13 +261,13 @@ int urs_CharsWaiting(UrsPort *pPort)
     if (pPort->hPort >= 0 && ioctl(pPort->hPort, FIONREAD, &nWaiting) == 0 && nWaiting > 0)
         return 1;
 
-    // Nothing yet: wait a short slice for a byte, less when the running deadline ends sooner so that
-    // its caller sees the expiry on time (one millisecond past it, as expiry is "elapsed > length").
-    std::int64_t nSlice = kCharsWaitingSliceMs;
+    // Nothing yet: wait a slice for a byte, ending no later than the running deadline so that the
+    // caller sees the expiry on time (one millisecond past it, as expiry is "elapsed > length").
+    std::int64_t nSlice = kIdleSliceMs;
     if (urs_DeadlineRunning(pPort)) {
         std::int64_t nLeft = pPort->nDeadlineMs - urs_ElapsedMs(pPort) + 1;
-        if (nLeft > 0 && nLeft < nSlice)
-            nSlice = nLeft;
+        if (nLeft > 0)
+            nSlice = nLeft < kDeadlineSliceMs ? nLeft : kDeadlineSliceMs;
     }
     std::int64_t nEnd = urs_NowMs() + nSlice;
     if (pPort->hPort >= 0) {

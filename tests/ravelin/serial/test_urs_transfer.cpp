@@ -244,6 +244,37 @@ TEST_F(UrsTransfer, CharsWaitingSeesAByteAtOnceAndDoesNotSpin)
     EXPECT_LE(nCalls, 200 / 2 + 5);
 }
 
+// The identification's answer loop: looking at the input queue under a deadline ends on the
+// deadline, not a slice later, and sees a byte as soon as it comes.
+TEST_F(UrsTransfer, CharsWaitingLoopEndsOnTheDeadline)
+{
+    auto start = Clock::now();
+    urs_StartTimer(&m_port, 1);
+    int nCalls = 0;
+    while (!urs_TimerExpired(&m_port) && nCalls < 100000)
+        nCalls += urs_CharsWaiting(&m_port) == 0 ? 1 : 100000;
+    double dEnd = SecondsSince(start);
+    urs_StopTimer(&m_port);
+    EXPECT_LT(nCalls, 100000);
+    EXPECT_GE(dEnd, 0.99);
+    EXPECT_LT(dEnd, 4.0);
+    EXPECT_LE(nCalls, 1000 / 5 + 5);  // at least a few milliseconds a turn
+
+    std::thread device([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        m_pty.Send("Z");
+    });
+    start = Clock::now();
+    urs_StartTimer(&m_port, 30);
+    while (!urs_TimerExpired(&m_port) && !urs_CharsWaiting(&m_port)) {
+    }
+    dEnd = SecondsSince(start);
+    EXPECT_EQ(urs_GetChar(&m_port), 'Z');
+    urs_StopTimer(&m_port);
+    device.join();
+    EXPECT_LT(dEnd, 20.0);
+}
+
 TEST_F(UrsTransfer, ClosedRecordRefusesTransfers)
 {
     urs_ClosePort(&m_port);
