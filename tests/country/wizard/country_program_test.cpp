@@ -1,0 +1,196 @@
+// The country program run as a user runs it: the real executable, copied with its catalogues into a
+// scratch directory (its files live beside it), against simulated modems, with the process services
+// replaced by the recording fake.
+#include "country/wizard/country_app.h"
+#include "fixtures/sim_bank_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const bool kTimeScaleSet = [] {
+    setenv("SUITE_TIME_SCALE", "0.5", 0);
+    return true;
+}();
+
+std::string Quoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class CountryProgramTest : public SimBankTest {
+protected:
+    void SetUp() override
+    {
+        SimBankTest::SetUp();
+        std::string pattern = (fs::temp_directory_path() / "country-program-XXXXXX").string();
+        ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+        dir = pattern;
+        fs::copy_file(fs::path(SUITE_BIN_DIR) / "country", dir / "country");
+        for (const char* name : {"Country.ini", "Models.ini"})
+            fs::copy_file(fs::path(SUITE_SOURCE_DIR) / "data/country" / name, dir / name);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+        SimBankTest::TearDown();
+    }
+
+    // Runs the copied program in its own directory; its exit code, or -1 when it did not exit normally.
+    int Run(const std::string& arguments)
+    {
+        std::string command = "cd " + Quoted(dir.string()) + " && " + std::string(kFakeProcessServicesVariable) +
+                              "=" + Quoted((dir / "requests.txt").string()) + " ./country " + arguments +
+                              " 2>" + Quoted((dir / "stderr.txt").string());
+        int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string Read(const std::string& name)
+    {
+        std::ifstream in(dir / name, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    bool Exists(const std::string& name) { return fs::exists(dir / name); }
+
+    modemsim::Device& AddModem(const std::string& file, int port, const std::string& extraKeys = "")
+    {
+        std::ifstream in(fs::path(SUITE_SOURCE_DIR) / "data/sim/country" / file);
+        std::ostringstream content;
+        content << in.rdbuf();
+        return addDevice(content.str() + "\nport = " + std::to_string(port) + "\n" + extraKeys);
+    }
+
+    std::string HostBytes(modemsim::Device& device)
+    {
+        return device.transcript().bytes(modemsim::Transcript::Direction::kFromHost);
+    }
+
+    fs::path dir;
+};
+
+TEST_F(CountryProgramTest, CommandLineRunConfiguresTheModemOnThePortAndExitsZero)
+{
+    modemsim::Device& modem = AddModem("agere_ab12.txt", 3);
+    EXPECT_EQ(0, Run("-c 3 US"));
+    EXPECT_EQ("b5", modem.state().country());
+    EXPECT_EQ("[3]\r\nModelName=AB12\r\nCountryName=United States (US)\r\nCountryCode=b5\r\nCommandSetName=Agere\r\n"
+              "CommandSet=1\r\nCommPort=3\r\n",
+              Read("modem.ini"));
+    EXPECT_FALSE(Exists("Meridia.txt"));  // no log option, no message log
+    EXPECT_FALSE(Exists("requests.txt"));
+}
+
+TEST_F(CountryProgramTest, TheMessageLogSaysWhatWasSet)
+{
+    AddModem("conexant2_cx2400.txt", 4);
+    EXPECT_EQ(0, Run("/L /C 4 no"));
+    EXPECT_EQ("COM4: CX2400 set to \"Norway (NO)\" (country code 82, command set Conexant2); modem.ini written.\n",
+              Read("Meridia.txt"));
+    EXPECT_NE(std::string::npos, Read("modem.ini").find("[4]\r\nModelName=CX2400\r\n"));
+}
+
+TEST_F(CountryProgramTest, AModemThatStopsAnsweringMidSequenceGivesExitCodeOne)
+{
+    modemsim::Device& modem = AddModem("agere_hangs.txt", 3);
+    EXPECT_EQ(1, Run("-l -c 3 US"));
+    EXPECT_EQ("b5", modem.state().country());
+    EXPECT_FALSE(Exists("modem.ini"));
+    EXPECT_EQ("Unable to configure the modem on COM3.\n", Read("Meridia.txt"));
+}
+
+TEST_F(CountryProgramTest, NoModemOnThePortIsReported)
+{
+    AddModem("unknown_model.txt", 6);
+    EXPECT_EQ(1, Run("-l -c 6 US"));
+    EXPECT_EQ(kNoValidDevice, Read("Meridia.txt"));
+    EXPECT_FALSE(Exists("modem.ini"));
+}
+
+TEST_F(CountryProgramTest, ACodeThatIsNotInCountryIniSendsNothing)
+{
+    modemsim::Device& modem = AddModem("agere_ab12.txt", 3);
+    EXPECT_EQ(1, Run("-l -c 3 XX"));
+    EXPECT_EQ("Country/region code \"XX\" is not in country.ini\n", Read("Meridia.txt"));
+    EXPECT_EQ("", HostBytes(modem));
+    EXPECT_EQ("", modem.state().country());
+}
+
+TEST_F(CountryProgramTest, LogWithoutCountryCodeWritesOnlyTheMustSupplyLine)
+{
+    EXPECT_EQ(1, Run("-l"));
+    EXPECT_EQ(kMustSupplyCountryCode, Read("Meridia.txt"));
+}
+
+TEST_F(CountryProgramTest, MissingCataloguesAreReported)
+{
+    fs::remove(dir / "Models.ini");
+    EXPECT_EQ(1, Run("-l -c 3 US"));
+    EXPECT_EQ(kModelsIniMissing, Read("Meridia.txt"));
+    fs::remove(dir / "Country.ini");
+    EXPECT_EQ(1, Run("-l -c 3 US"));
+    EXPECT_EQ(kCountryIniMissing, Read("Meridia.txt"));
+}
+
+TEST_F(CountryProgramTest, CataloguesAreFoundWhateverTheCaseOfTheirNames)
+{
+    modemsim::Device& modem = AddModem("conexant_cx56000.txt", 2);
+    fs::rename(dir / "Country.ini", dir / "COUNTRY.INI");
+    fs::rename(dir / "Models.ini", dir / "models.ini");
+    EXPECT_EQ(0, Run("-c 2 de"));
+    EXPECT_EQ("22", modem.state().country());
+}
+
+TEST_F(CountryProgramTest, SiblingFlagOnlyStartsTheSibling)
+{
+    modemsim::Device& modem = AddModem("agere_ab12.txt", 3);
+    EXPECT_EQ(0, Run("-l -s -? -c 3 US -t"));
+    EXPECT_EQ("start " + (dir / "Meridia").string() + " -t\n", Read("requests.txt"));
+    EXPECT_FALSE(Exists("Meridia.txt"));
+    EXPECT_FALSE(Exists("modem.ini"));
+    EXPECT_EQ("", HostBytes(modem));
+}
+
+TEST_F(CountryProgramTest, HelpOpensHelpTextBesideTheProgram)
+{
+    std::ofstream(dir / "help.TXT") << "help";
+    EXPECT_EQ(0, Run("-?"));
+    EXPECT_EQ("open " + (dir / "help.TXT").string() + "\n", Read("requests.txt"));
+    EXPECT_FALSE(Exists("Meridia.txt"));
+}
+
+TEST_F(CountryProgramTest, ShutDownFollowsTheCommandLineRun)
+{
+    AddModem("agere_ab12.txt", 3);
+    EXPECT_EQ(0, Run("-s -c 3 US"));
+    EXPECT_EQ("poweroff\n", Read("requests.txt"));
+}
+
+TEST_F(CountryProgramTest, AStartThatWouldShowTheWizardSaysSoAndFails)
+{
+    EXPECT_EQ(2, Run(""));
+    EXPECT_NE(std::string::npos, Read("stderr.txt").find("wizard"));
+    EXPECT_EQ(2, Run("-s -d"));
+    EXPECT_FALSE(Exists("requests.txt"));  // the shut-down flag does nothing in wizard mode
+    EXPECT_FALSE(Exists("Meridia.txt"));
+}
+
+}  // namespace
