@@ -607,11 +607,15 @@ void Device::writeRaw(const std::string& bytes) {
   while (offset < bytes.size() && master_ >= 0 && !stop_requested_) {
     size_t length = std::min(chunk, bytes.size() - offset);
     if (per_byte_ns > 0) {
-      // The chunk may only be complete at the host once the line could have carried it.
+      // A chunk goes out once the line has carried the one before; it keeps the line busy for its
+      // own line time. Sustained output is paced at the line rate, and a lone byte (an echo) is not
+      // held back by a sleep shorter than the scheduler can keep on a loaded machine.
       long long now = monotonicNs();
-      if (next_tx_ns_ < now) next_tx_ns_ = now;
-      next_tx_ns_ += per_byte_ns * static_cast<long long>(length);
-      sleepUntilNs(next_tx_ns_);
+      if (next_tx_ns_ > now) {
+        sleepUntilNs(next_tx_ns_);
+        now = next_tx_ns_;
+      }
+      next_tx_ns_ = now + per_byte_ns * static_cast<long long>(length);
     }
     size_t done = 0;
     while (done < length) {

@@ -1,0 +1,182 @@
+// The bank, the GoogleTest fixture and the modemsim executable.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "fixtures/sim_bank_fixture.h"
+#include "modemsim/host_port.h"
+
+namespace {
+
+using modemsim_test::HostPort;
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+TEST(Bank, NumbersPortsAndRefusesATakenOne) {
+  modemsim::Bank bank;
+  EXPECT_EQ(bank.add("port = 2\n").port(), 2);
+  EXPECT_EQ(bank.add("").port(), 1);
+  EXPECT_EQ(bank.add("").port(), 3);
+  EXPECT_THROW(bank.add("port = 2\n"), modemsim::ConfigError);
+  EXPECT_EQ(bank.find(4), nullptr);
+  EXPECT_THROW(bank.device(4), std::out_of_range);
+  EXPECT_EQ(bank.path(3), bank.dir() + "/COM3");
+  EXPECT_EQ(modemsim::Bank::portName(12), "\\\\.\\COM12");
+  EXPECT_FALSE(exists(bank.path(1)));  // nothing is linked before start()
+}
+
+TEST(Bank, LinksWhileRunningAndCleansUp) {
+  std::string dir;
+  {
+    modemsim::Bank bank;
+    dir = bank.dir();
+    bank.addAll(modemsim::parseBank("[device COM1]\n[device COM4]\nspeed = 9600\n"));
+    bank.start();
+    EXPECT_TRUE(exists(bank.path(1)));
+    EXPECT_TRUE(exists(bank.path(4)));
+    char target[256] = {};
+    ASSERT_GT(readlink(bank.path(4).c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), bank.device(4).slavePath());
+    // A device added to a running bank starts at once.
+    bank.add("port = 9\n");
+    EXPECT_TRUE(exists(bank.path(9)));
+    HostPort host(bank.path(9));
+    ASSERT_TRUE(host.write("AT\r"));
+    ASSERT_TRUE(host.readUntil("OK\r\n"));
+    bank.stop();
+    EXPECT_FALSE(exists(bank.path(1)));
+    EXPECT_FALSE(exists(bank.path(9)));
+  }
+  EXPECT_FALSE(exists(dir));  // the directory it made itself is gone
+}
+
+TEST(Bank, GivenDirectoryStays) {
+  char pattern[] = "/tmp/modemsim_given.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string dir = std::string(pattern) + "/ports";
+  {
+    modemsim::Bank bank(dir);
+    bank.add("port = 1\n");
+    bank.start();
+    EXPECT_TRUE(exists(dir + "/COM1"));
+  }
+  EXPECT_FALSE(exists(dir + "/COM1"));
+  EXPECT_TRUE(exists(dir));
+  rmdir(dir.c_str());
+  rmdir(pattern);
+}
+
+TEST(Bank, TranscriptsNameEveryDevice) {
+  modemsim::Bank bank;
+  bank.add("port = 1\nname = first\n");
+  bank.add("port = 2\n");
+  bank.start();
+  {
+    HostPort host(bank.path(2));
+    ASSERT_TRUE(host.write("ATI\r"));
+    ASSERT_TRUE(host.readUntil("ERROR\r\n"));
+  }
+  std::string text = bank.transcripts();
+  EXPECT_NE(text.find("---- COM1 (first) ----"), std::string::npos) << text;
+  EXPECT_NE(text.find("---- COM2 ----"), std::string::npos) << text;
+  // Every byte each way in order: the echo follows each byte heard.
+  EXPECT_NE(text.find("host> A"), std::string::npos) << text;
+  EXPECT_LT(text.find("host> A"), text.find("dev<  A")) << text;
+  EXPECT_NE(text.find("ERROR\\r\\n"), std::string::npos) << text;
+  EXPECT_EQ(bank.device(2).transcript().bytes(modemsim::Transcript::Direction::kToHost), "ATI\r\r\nERROR\r\n");
+  EXPECT_EQ(bank.device(2).transcript().bytes(modemsim::Transcript::Direction::kFromHost), "ATI\r");
+}
+
+TEST(SimBankFixture, PointsSerialPortsDirAtTheBankAndRestoresIt) {
+  setenv("SERIAL_PORTS_DIR", "/before", 1);
+  {
+    modemsim_testing::SimBank sim;
+    EXPECT_EQ(std::string(std::getenv("SERIAL_PORTS_DIR")), sim.bank().dir());
+    sim.addDevice("port = 5\n");
+    EXPECT_TRUE(exists(std::string(std::getenv("SERIAL_PORTS_DIR")) + "/COM5"));
+  }
+  EXPECT_EQ(std::string(std::getenv("SERIAL_PORTS_DIR")), "/before");
+  unsetenv("SERIAL_PORTS_DIR");
+  { modemsim_testing::SimBank sim; }
+  EXPECT_EQ(std::getenv("SERIAL_PORTS_DIR"), nullptr);
+}
+
+TEST(TimeScale, ReadsTheEnvironmentAndFallsBackToOne) {
+  const struct {
+    const char* value;
+    double scale;
+  } cases[] = {{"0.5", 0.5}, {"2", 2.0}, {"0", 1.0}, {"-3", 1.0}, {"fast", 1.0}, {"", 1.0}, {"1.5x", 1.0}};
+  for (const auto& c : cases) {
+    modemsim_testing::ScopedEnv env("SUITE_TIME_SCALE", c.value);
+    EXPECT_DOUBLE_EQ(modemsim::timeScale(), c.scale) << c.value;
+  }
+  modemsim_testing::ScopedEnv env("SUITE_TIME_SCALE", "0.25");
+  EXPECT_EQ(modemsim::scaledMs(1000), 250);
+  EXPECT_EQ(modemsim::scaledMs(-5), 0);
+}
+
+// The executable: prints the directory, serves the devices, cleans up on SIGTERM.
+TEST(ModemsimExecutable, ServesABankUntilTerminated) {
+  char pattern[] = "/tmp/modemsim_exe.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string device_file = std::string(pattern) + "/bank.txt";
+  std::ofstream(device_file) << "ati.0 = 56000\n[device COM2]\necho = off\n";
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    std::string exe = std::string(SUITE_BIN_DIR) + "/modemsim";
+    execl(exe.c_str(), exe.c_str(), device_file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  FILE* output = fdopen(out[0], "r");
+  char line[512] = {};
+  ASSERT_NE(fgets(line, sizeof line, output), nullptr);  // blocks until the bank is up
+  std::string first(line);
+  ASSERT_EQ(first.compare(0, 17, "SERIAL_PORTS_DIR="), 0) << first;
+  std::string dir = first.substr(17, first.find('\n') - 17);
+  {
+    HostPort host(dir + "/COM2");
+    ASSERT_TRUE(host.isOpen());
+    ASSERT_TRUE(host.write("ATI0\r"));
+    ASSERT_TRUE(host.readUntil("OK\r\n"));
+    EXPECT_EQ(host.received(), "\r\n56000\r\n\r\nOK\r\n");
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(exists(dir));
+  fclose(output);
+  unlink(device_file.c_str());
+  rmdir(pattern);
+}
+
+TEST(ModemsimExecutable, RefusesABadDeviceFile) {
+  char pattern[] = "/tmp/modemsim_bad.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string device_file = std::string(pattern) + "/bad.txt";
+  std::ofstream(device_file) << "speed = fast\n";
+  std::string command = std::string(SUITE_BIN_DIR) + "/modemsim " + device_file + " 2>/dev/null";
+  int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  unlink(device_file.c_str());
+  rmdir(pattern);
+}
+
+}  // namespace
