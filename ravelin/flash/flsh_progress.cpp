@@ -141,9 +141,14 @@ const char *flsh_PortDisplayName(const DeviceUpdate *pUpdate)
 
 int flsh_ProgressCallback(DeviceUpdate *pOwner, int nStatus, std::int32_t nValue, std::intptr_t nDetail)
 {
-    // The sorter may run without an update record (the command-line sorter).
-    if (pOwner != nullptr &&
-        !(nStatus == pOwner->nLastStatus && nValue == pOwner->nLastValue && nDetail == pOwner->nLastDetail)) {
+    // A repeat of the last call changes nothing on the page, so it takes no lock. The counting
+    // statuses are events, not states: three rejections of one block are three, however alike.
+    // (The sorter may run without an update record: the command-line sorter.)
+    bool bCounted = nStatus == flsh_cBlockRejected || nStatus == flsh_cNoPrompt ||
+                    nStatus == flsh_cHeaderSendError || nStatus == flsh_cDataSendError;
+    bool bRepeat = pOwner != nullptr && nStatus == pOwner->nLastStatus && nValue == pOwner->nLastValue &&
+                   nDetail == pOwner->nLastDetail;
+    if (pOwner != nullptr && (bCounted || !bRepeat)) {
         os_LockMutex(pOwner->hLock);
         pOwner->nLastStatus = nStatus;
         pOwner->nLastValue = nValue;

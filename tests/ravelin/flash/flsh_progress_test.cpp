@@ -1,6 +1,7 @@
 // What the progress and identification callbacks write into the update record, and the result texts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "ravelin/flash/flsh.h"
@@ -70,15 +71,22 @@ TEST_F(ProgressTest, CountingStatusesLeaveTheTexts)
         flsh_ProgressCallback(&update, status, 40, 0x1000);
         flsh_ProgressCallback(&update, flsh_cProgramming, 40, 0x1000);
     }
-    // A repeat of exactly the last call changes nothing, so it is not counted again.
+    // Rejections of one block repeat the same call, and each one counts.
     flsh_ProgressCallback(&update, flsh_cBlockRejected, 40, 0x2000);
     flsh_ProgressCallback(&update, flsh_cBlockRejected, 40, 0x2000);
-    EXPECT_EQ(2, update.nRejectedBlocks);
+    EXPECT_EQ(3, update.nRejectedBlocks);
     EXPECT_EQ(1, update.nMissingPrompts);
     EXPECT_EQ(1, update.nHeaderSendErrors);
     EXPECT_EQ(1, update.nDataSendErrors);
     EXPECT_EQ("P  40", shortCode());
     EXPECT_EQ(0x2000, update.nLastDetail);
+    // Any other repeat changes nothing.
+    flsh_ProgressCallback(&update, flsh_cProgramming, 40, 0x1000);
+    ::snprintf(update.szShortCode, sizeof update.szShortCode, "mark");
+    flsh_ProgressCallback(&update, flsh_cProgramming, 40, 0x1000);
+    EXPECT_EQ("mark", shortCode());
+    flsh_ProgressCallback(&update, flsh_cProgramming, 40, 0x1001);
+    EXPECT_EQ("P  40", shortCode());
     // Unknown statuses change only the last call.
     flsh_ProgressCallback(&update, 99, 1, 0);
     EXPECT_EQ(99, update.nLastStatus);
