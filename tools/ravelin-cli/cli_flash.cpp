@@ -1,9 +1,260 @@
-#include <cstdio>
+// ravelin-cli flash: one device update on one port, exactly as the update run's flash thread performs
+// it, with a progress bar on stderr and the result at the end.
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "ravelin/catalogue/catalogue.h"
+#include "ravelin/flash/flsh.h"
+#include "ravelin/support/log.h"
+#include "ravelin/support/oswin32.h"
 #include "tools/ravelin-cli/commands.h"
 
-int cli_Flash(int, char **)
+namespace {
+
+const char kHelp[] =
+    "usage: ravelin-cli flash --port PORT --image FILE --model NAME [options]\n"
+    "\n"
+    "Writes the Intel HEX image FILE into the device on PORT with the download protocol of the model's\n"
+    "controller family (from the catalogue, Models.ini and Locks.ini beside the executable).\n"
+    "\n"
+    "  --port PORT            COMn, or a native device path such as /dev/ttyUSB0 (COMn is the entry\n"
+    "                         COMn of $SERIAL_PORTS_DIR when that is set and holds it, else /dev/ttyS<n-1>)\n"
+    "  --image FILE           the image to write\n"
+    "  --model NAME           the device's model as the catalogue names it\n"
+    "  --speed BAUD           the speed to program at, lowered to the device's own (default 38400)\n"
+    "  --boot-code            update the boot code too\n"
+    "  --full-flash           full flash (Lucent/Agere devices)\n"
+    "  --after-flash          handshake again after programming and confirm with \"ATC\"\n"
+    "  --no-restore-defaults  do not restore the factory defaults first\n"
+    "  --fixed-speed          skip the speed handshake: program at --speed in 4096-byte blocks\n"
+    "  --log                  write the whole dialogue to log.txt beside the executable\n"
+    "  --json                 print one JSON object: port, model, result, result_text, loader_version,\n"
+    "                         speed, highest_block_address, rejected_blocks\n"
+    "\n"
+    "Progress goes to stderr: a bar on a terminal, one line per change otherwise.\n"
+    "Exit code: the update result 0-15 (0 Successful), 16 for any other result, 2 for a usage or\n"
+    "catalogue error.\n";
+
+struct Options {
+    std::string port, image, model;
+    long speed = 38400;
+    bool bootCode = false, fullFlash = false, afterFlash = false, noRestore = false, fixedSpeed = false;
+    bool log = false, json = false;
+};
+
+int usage(const char *pszProblem)
 {
-    std::fputs("ravelin-cli: this command is not available yet\n", stderr);
+    std::fprintf(stderr, "ravelin-cli flash: %s\n", pszProblem);
+    std::fputs("usage: ravelin-cli flash --port PORT --image FILE --model NAME [options]\n"
+               "'ravelin-cli flash --help' describes the options.\n",
+               stderr);
     return 2;
+}
+
+// Returns 0 when parsed, 1 for --help, 2 for a usage error (already reported).
+int parseOptions(int argc, char **argv, Options *pOptions)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string *pOut) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+            *pOut = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") return 1;
+        if (arg == "--port") {
+            if (!value(&pOptions->port)) return usage("--port needs a port"), 2;
+        } else if (arg == "--image") {
+            if (!value(&pOptions->image)) return usage("--image needs a file"), 2;
+        } else if (arg == "--model") {
+            if (!value(&pOptions->model)) return usage("--model needs a model name"), 2;
+        } else if (arg == "--speed") {
+            std::string text;
+            char *pEnd = nullptr;
+            if (!value(&text)) return usage("--speed needs a baud rate"), 2;
+            pOptions->speed = std::strtol(text.c_str(), &pEnd, 10);
+            if (*pEnd != '\0' || pOptions->speed <= 0 || pOptions->speed > 115200)
+                return usage("--speed takes a baud rate up to 115200"), 2;
+        } else if (arg == "--boot-code") {
+            pOptions->bootCode = true;
+        } else if (arg == "--full-flash") {
+            pOptions->fullFlash = true;
+        } else if (arg == "--after-flash") {
+            pOptions->afterFlash = true;
+        } else if (arg == "--no-restore-defaults") {
+            pOptions->noRestore = true;
+        } else if (arg == "--fixed-speed") {
+            pOptions->fixedSpeed = true;
+        } else if (arg == "--log") {
+            pOptions->log = true;
+        } else if (arg == "--json") {
+            pOptions->json = true;
+        } else {
+            std::string problem = "unknown option '" + arg + "'";
+            return usage(problem.c_str()), 2;
+        }
+    }
+    if (pOptions->port.empty()) return usage("--port is required"), 2;
+    if (pOptions->image.empty()) return usage("--image is required"), 2;
+    if (pOptions->model.empty()) return usage("--model is required"), 2;
+    return 0;
+}
+
+// "COM3", "com3" or "3" -> "\\.\COM3"; a native path -> "\\.\/dev/ttyUSB0". Empty when not a port.
+std::string devicePathOf(const std::string &port)
+{
+    std::string digits = port;
+    if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0))
+        digits = port.substr(3);
+    bool bNumber = !digits.empty() && digits.size() <= 2 &&
+                   std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    if (bNumber && std::atoi(digits.c_str()) > 0)
+        return "\\\\.\\COM" + std::to_string(std::atoi(digits.c_str()));
+    if (!port.empty() && port[0] == '/')
+        return "\\\\.\\" + port;
+    return "";
+}
+
+std::string jsonString(const std::string &text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+struct FlashJob {
+    DeviceUpdate update;
+    std::atomic<bool> bDone{false};
+};
+
+std::uint32_t flashThread(void *pArg)
+{
+    FlashJob *pJob = static_cast<FlashJob *>(pArg);
+    flsh_RunProtocol(&pJob->update);
+    pJob->bDone.store(true);
+    return 0;
+}
+
+// The progress line: the device's percentage as a bar, its short code and status text.
+void showProgress(DeviceUpdate *pUpdate, bool bTerminal, std::string *pLast)
+{
+    char szCode[flsh_kShortCodeLen], szText[flsh_kStatusTextLen];
+    std::int32_t nValue = 0;
+    flsh_ReadProgress(pUpdate, szCode, szText, &nValue);
+    std::string line = std::string(szCode) + "  " + szText;
+    if (bTerminal) {
+        int nPercent = (std::strncmp(szCode, "P ", 2) == 0 || std::strncmp(szCode, "Sort", 4) == 0)
+                           ? std::max(0, std::min(100, static_cast<int>(nValue)))
+                           : 0;
+        int nFilled = nPercent * 30 / 100;
+        std::fprintf(stderr, "\r[%s%s] %-34s", std::string(static_cast<std::size_t>(nFilled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(30 - nFilled), ' ').c_str(), line.c_str());
+        std::fflush(stderr);
+    } else if (line != *pLast) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    *pLast = line;
+}
+
+} // namespace
+
+int cli_Flash(int argc, char **argv)
+{
+    Options options;
+    int nParsed = parseOptions(argc, argv, &options);
+    if (nParsed == 1) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (nParsed != 0)
+        return 2;
+    std::string devicePath = devicePathOf(options.port);
+    if (devicePath.empty() || devicePath.size() >= static_cast<std::size_t>(flsh_kPortPathLen))
+        return usage(("'" + options.port + "' is no port (COM1 ... COM99, or a device path)").c_str());
+
+    int nLoad = cat_Load();
+    if (nLoad != cat_kLoaded) {
+        std::fprintf(stderr, "ravelin-cli flash: the catalogue could not be loaded: %s\n", cat_LoadMessage(nLoad));
+        return 2;
+    }
+    int nModelId = 0;
+    if (!cat_FindModelId(options.model.c_str(), &nModelId)) {
+        std::fprintf(stderr, "ravelin-cli flash: model '%s' is not in the catalogue\n", options.model.c_str());
+        return 2;
+    }
+
+    if (options.log) {
+        log_SetEnabled(true);
+        if (log_Open() == nullptr)
+            std::fputs("ravelin-cli flash: log.txt cannot be written beside the executable\n", stderr);
+    }
+
+    // Never freed: the flash thread is not joined, and the process ends right after it reports.
+    FlashJob *pJob = new FlashJob;
+    DeviceUpdate *pUpdate = &pJob->update;
+    if (!flsh_InitDeviceUpdate(pUpdate, devicePath.c_str())) {
+        std::fputs("ravelin-cli flash: out of resources\n", stderr);
+        return 16;
+    }
+    os_CopyBounded(pUpdate->szImagePath, options.image.c_str(), os_kPathLen);
+    pUpdate->flags = cat_FlagsForId(nModelId);
+    pUpdate->nSpeed = static_cast<std::int32_t>(options.speed);
+    pUpdate->keepBootSector = options.bootCode ? 0 : 1;
+    pUpdate->restoreDefaults = options.noRestore ? 0 : 1;
+    pUpdate->afterFlash = options.afterFlash ? 1 : 0;
+    pUpdate->fixedSpeed = options.fixedSpeed ? 1 : 0;
+    pUpdate->flashMode = options.fullFlash ? flsh_kFullFlash : flsh_kNormalFlash;
+    pUpdate->noProgramming = 0;
+
+    if (!os_StartThread(&pUpdate->hThread, flashThread, 0, pJob)) {
+        std::fputs("ravelin-cli flash: the flash thread could not be started\n", stderr);
+        return 16;
+    }
+    // The progress display polls the record as the progress page does, a few times a second.
+    bool bTerminal = isatty(fileno(stderr)) != 0;
+    std::string lastLine;
+    while (!pJob->bDone.load()) {
+        showProgress(pUpdate, bTerminal, &lastLine);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    showProgress(pUpdate, bTerminal, &lastLine);
+    if (bTerminal)
+        std::fputc('\n', stderr);
+
+    int nResult = pUpdate->nResult;
+    const char *pszText = flsh_ResultText(nResult);
+    if (options.json) {
+        std::printf("{\"port\": %s, \"model\": %s, \"result\": %d, \"result_text\": %s, \"loader_version\": %s, "
+                    "\"speed\": %d, \"highest_block_address\": %lu, \"rejected_blocks\": %d}\n",
+                    jsonString(flsh_PortDisplayName(pUpdate)).c_str(), jsonString(options.model).c_str(), nResult,
+                    jsonString(pszText).c_str(), jsonString(pUpdate->szLoaderVersion).c_str(),
+                    static_cast<int>(pUpdate->nSpeed), static_cast<unsigned long>(pUpdate->nHighestBlockAddress),
+                    static_cast<int>(pUpdate->nRejectedBlocks));
+    } else {
+        std::printf("%s: %s\n", flsh_PortDisplayName(pUpdate), pszText);
+    }
+    std::fflush(stdout);
+    if (options.log)
+        log_Close();
+    return nResult >= FR_SUCCESSFUL && nResult <= FR_NO_DOT ? nResult : 16;
 }
