@@ -156,6 +156,7 @@ TEST_F(FindTest, NothingFoundAndOverlongPaths) {
 struct LockProbe {
     os_Mutex hMutex;
     std::atomic<bool> bAcquired{false};
+    std::atomic<bool> bFinished{false};
 };
 
 TEST(Mutex, OwnerMayLockAgainAndOthersWaitForTheLastUnlock) {
@@ -170,6 +171,7 @@ TEST(Mutex, OwnerMayLockAgainAndOthersWaitForTheLastUnlock) {
                   os_LockMutex(p->hMutex);
                   p->bAcquired = true;
                   os_UnlockMutex(p->hMutex);
+                  p->bFinished = true;
                   return 0;
               }, 0, &probe), 1);
     EXPECT_NE(h, 0u);
@@ -180,9 +182,7 @@ TEST(Mutex, OwnerMayLockAgainAndOthersWaitForTheLastUnlock) {
     EXPECT_FALSE(probe.bAcquired.load()) << "one unlock of two still owns the mutex";
     os_UnlockMutex(probe.hMutex);
     EXPECT_TRUE(WaitFor([&] { return probe.bAcquired.load(); }));
-    // The other thread has released it again; wait for that before destroying.
-    os_LockMutex(probe.hMutex);
-    os_UnlockMutex(probe.hMutex);
+    ASSERT_TRUE(WaitFor([&] { return probe.bFinished.load(); }));
     os_DestroyMutex(probe.hMutex);
 }
 
