@@ -251,8 +251,10 @@ osfl_Handle createOutput(const char *pszPath)
 int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, ProgressCallback pfnProgress)
 {
     report(pWork, pfnProgress, 0);
-    os_CopyBounded(pWork->szInputPath, pszInput, os_kPathLen);
-    os_CopyBounded(pWork->szOutputPath, pszOutput, os_kPathLen);
+    // A path cut to fit would name another file: refuse it instead.
+    if (os_CopyBounded(pWork->szInputPath, pszInput, os_kPathLen) >= os_kPathLen ||
+        os_CopyBounded(pWork->szOutputPath, pszOutput, os_kPathLen) >= os_kPathLen)
+        return -1;
     pWork->hFile = osfl_kInvalidHandle;
     pWork->nRecordCount = 0;
 

@@ -192,6 +192,9 @@ int cli_Flash(int argc, char **argv)
     if (devicePath.empty() || devicePath.size() >= static_cast<std::size_t>(flsh_kPortPathLen))
         return usage(("'" + options.port + "' is no port (COM1 ... COM99, or a device path)").c_str());
 
+    if (options.image.size() >= static_cast<std::size_t>(os_kPathLen))
+        return usage("the image path is too long");
+
     int nLoad = cat_Load();
     if (nLoad != cat_kLoaded) {
         std::fprintf(stderr, "ravelin-cli flash: the catalogue could not be loaded: %s\n", cat_LoadMessage(nLoad));

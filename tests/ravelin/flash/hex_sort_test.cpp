@@ -254,6 +254,8 @@ TEST(HexSort, RejectedInputs)
         // Input errors are found before the output is made.
         EXPECT_FALSE(flashtest::fileExists(out)) << c.what;
     }
+    Sorter longPath;
+    EXPECT_EQ(-1, longPath.sort(in, tmp.path() + "/" + std::string(300, 'x') + ".hex"));
     Sorter missing;
     EXPECT_EQ(-1, missing.sort(tmp.file("no-such.hex"), out));
     writeFile(in, crlfLines({data, kEndRecord}));
