@@ -331,6 +331,22 @@ TEST_F(IdentifyTest, UnknownModelIsStatus2)
     EXPECT_EQ(Heard(nOther), Join(kOpening, {"ATI", "ATI2"}));
 }
 
+TEST_F(IdentifyTest, FloodedAnswersAreCutAndOverflowNothing)
+{
+    // Every answer far longer than the answer buffer and the identity texts.
+    std::string version(300, 'V'), suffix(300, 'S'), noise(3000, 'n');
+    int nPort = addDevice("port = 23\nspeed = 38400\nthrottle = off\nati.0 = MX-3320 Version " + version + " " +
+                          suffix + "\\n" + noise + "\nati.9 = " + noise + "\n")
+                    .port();
+    DeviceIdentity id = Identify(nPort);
+    EXPECT_EQ(id.nStatus, devid_cIdentified);
+    EXPECT_STREQ(id.szModel, "MX-3320");
+    EXPECT_EQ(std::string(id.szVersion), std::string(devid_kTextLen - 1, 'V'));
+    EXPECT_EQ(std::string(id.szVersionSuffix), std::string(devid_kTextLen - 1, 'S'));
+    EXPECT_STREQ(id.szCountry, "");
+    EXPECT_EQ(Heard(nPort), Join(kOpening, {"ATI", "ATI9"}));
+}
+
 TEST_F(IdentifyTest, NoVersionAnywhereIsStatus3)
 {
     int nPort = addDevice("port = 22\nspeed = 38400\nati.0 = MX-3310\nati.9 = 6\n").port();
