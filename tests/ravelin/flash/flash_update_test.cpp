@@ -327,6 +327,19 @@ TEST_F(FlashUpdateTest, PreparationCommandsAndTheCheckAfterTheFlash)
     flsh_FreeDeviceUpdate(&mode2);
 }
 
+TEST_F(FlashUpdateTest, WithoutProgrammingOnlyTheDialogueRuns)
+{
+    modemsim::Device &dev = loader();
+    std::snprintf(update.szImagePath, sizeof update.szImagePath, "%s", imageDir.file("NOT-THERE.HEX").c_str());
+    update.noProgramming = 1;
+    update.flags = FLF_MODE_CMD;
+    update.keepBootSector = 0;
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ((std::vector<std::string>{"AT*FS", "ATI1", "ATN"}), commandsOf(dev, 3));
+    EXPECT_TRUE(blocksOf(dev).empty());
+    EXPECT_STREQ("H 100", update.szShortCode);
+}
+
 TEST_F(FlashUpdateTest, RejectedBlocksAreRetriedThenGiveUp)
 {
     modemsim::Device &dev = loader("loader.error_block = 2\nloader.error_count = 2\n", 3);
