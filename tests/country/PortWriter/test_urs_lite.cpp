@@ -1,4 +1,4 @@
-// The country program's cut-down serial layer: quiet close, forget, sleep.
+// The country program's cut-down serial layer: quiet close and forget.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,10 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <string>
 
-#include "country/PortWriter/CountryClock.h"
 #include "country/PortWriter/UrsLite.h"
 
 namespace {
@@ -84,16 +82,6 @@ TEST_F(UrsLiteTest, ForgottenPortIsLeftOpenForItsNewOwner)
     UrsLite::urs_ClosePort(&m_port);
     EXPECT_TRUE(IsOpen(hSlave));
     ASSERT_EQ(write(hSlave, "AT\r", 3), 3);  // still a working line
-}
-
-TEST(UrsLite, SleepFollowsTheTimeScale)
-{
-    auto start = std::chrono::steady_clock::now();
-    UrsLite::urs_Sleep(1);
-    double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double dExpected = CClock::TimeScale();
-    EXPECT_GE(dSeconds, dExpected - 0.01);
-    EXPECT_LT(dSeconds, dExpected + 5.0);
 }
 
 }  // namespace

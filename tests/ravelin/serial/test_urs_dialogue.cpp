@@ -94,22 +94,6 @@ TEST_F(UrsDialogue, WrongSpeedGetsNoAnswer)
     urs_ClosePort(&port);
 }
 
-TEST_F(UrsDialogue, SilentDeviceTimesOutOnTheDeadline)
-{
-    addDevice("port = 5\nspeed = 19200\nfault.silent = on\n");
-    UrsPort port;
-    ASSERT_EQ(urs_OpenPort(&port, portName(5).c_str()), URS_OK);
-    ASSERT_EQ(urs_PutString(&port, "AT\r"), URS_OK);
-    auto start = Clock::now();
-    Answer answer = WaitFor(&port, 2, {"OK\r\n"});
-    double dEnd = SecondsSince(start);
-    EXPECT_EQ(answer.nWatcher, -1);
-    EXPECT_EQ(answer.bytes, "");
-    EXPECT_GE(dEnd, 1.95);
-    EXPECT_LT(dEnd, 6.0);
-    urs_ClosePort(&port);
-}
-
 // The device drops the line half-way through a command. The answer loop goes on reading after the
 // I/O error until its deadline; the read on the dead line fails once, logged once.
 TEST_F(UrsDialogue, DisconnectingDeviceGivesOneIoErrorUnderTheDeadline)
@@ -128,17 +112,6 @@ TEST_F(UrsDialogue, DisconnectingDeviceGivesOneIoErrorUnderTheDeadline)
     EXPECT_LT(dEnd, 8.0);
     EXPECT_EQ(log.Count("Read File Error ("), 1);
     urs_ClosePort(&port);
-}
-
-TEST_F(UrsDialogue, HeldBankPortCannotBeOpenedTwice)
-{
-    addDevice("port = 7\nspeed = 19200\n");
-    UrsPort first, second;
-    ASSERT_EQ(urs_OpenPort(&first, portName(7).c_str()), URS_OK);
-    EXPECT_EQ(urs_OpenPort(&second, portName(7).c_str()), URS_OPEN_FAILED);
-    ASSERT_EQ(urs_PutString(&first, "AT\r"), URS_OK);
-    EXPECT_EQ(WaitFor(&first, 10, {"OK\r\n"}).nWatcher, 0);
-    urs_ClosePort(&first);
 }
 
 }  // namespace

@@ -57,37 +57,6 @@ TEST(UrsOpen, MissingDeviceLogsTheSystemErrorWithoutClosing)
               Lines{"urs_OpenPort: </nonexistent/ttyX>, Invalid Handle Error, GetLastError = 00000002"});
 }
 
-TEST(UrsOpen, ComNameReachesThePortThroughTheDirectory)
-{
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    char szTemplate[] = "/tmp/urs_com_XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    std::string dir = szTemplate;
-    ASSERT_EQ(symlink(pty.SlavePath().c_str(), (dir + "/COM12").c_str()), 0);
-    const char *pszOld = getenv("SERIAL_PORTS_DIR");
-    std::string old = pszOld ? pszOld : "";
-    setenv("SERIAL_PORTS_DIR", dir.c_str(), 1);
-
-    UrsPort port;
-    int nResult = urs_OpenPort(&port, "\\\\.\\COM12");
-    EXPECT_EQ(nResult, URS_OK);
-    if (nResult == URS_OK) {
-        EXPECT_STREQ(port.szName, "COM12");
-        EXPECT_EQ(port.nPortNumber, 12u);
-        EXPECT_EQ(urs_PutString(&port, "ATZ\r"), URS_OK);
-        EXPECT_EQ(pty.Receive(4), "ATZ\r");
-        urs_ClosePort(&port);
-    }
-
-    if (pszOld)
-        setenv("SERIAL_PORTS_DIR", old.c_str(), 1);
-    else
-        unsetenv("SERIAL_PORTS_DIR");
-    unlink((dir + "/COM12").c_str());
-    rmdir(dir.c_str());
-}
-
 // Root ignores TIOCEXCL, so the lock is what keeps a second opener out, in this process or another.
 TEST(UrsOpen, SecondOpenOfAHeldPortFailsAndTheFirstStillWorks)
 {

@@ -173,16 +173,22 @@ TEST_F(UrsTransfer, HungUpLineFailsOnceAfterTheAllowance)
     EXPECT_EQ(log.Count(", 00000005)"), 2);  // the read's and the write's system error: EIO
 }
 
-TEST_F(UrsTransfer, HungUpLineWithoutDeadlineFailsAfterTheFixedAllowance)
+// Without a deadline each read is allowed 20000 ms, silent line or hung-up line alike.
+TEST_F(UrsTransfer, WithoutDeadlineReadsHaveTheFixedAllowance)
 {
     os_SetTimeScaleForTesting(0.01);  // 20000 ms becomes 200 ms
-    m_pty.Hangup();
     auto start = Clock::now();
+    EXPECT_EQ(urs_GetChar(&m_port), URS_TIMEOUT);
+    double dSilent = SecondsSince(start);
+    m_pty.Hangup();
+    start = Clock::now();
     EXPECT_EQ(urs_GetChar(&m_port), URS_IO_ERROR);
-    double dEnd = SecondsSince(start);
+    double dHungUp = SecondsSince(start);
     os_SetTimeScaleForTesting(1.0);
-    EXPECT_GE(dEnd, 0.19);
-    EXPECT_LT(dEnd, 5.0);
+    EXPECT_GE(dSilent, 0.19);
+    EXPECT_LT(dSilent, 5.0);
+    EXPECT_GE(dHungUp, 0.19);
+    EXPECT_LT(dHungUp, 5.0);
 }
 
 TEST_F(UrsTransfer, SilentLineTimesOutWithTheReadLogged)
