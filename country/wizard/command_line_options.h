@@ -8,7 +8,9 @@
 struct CommandLineOptions {
     bool startSibling = false;   // t, T
     bool quiet = false;          // q, Q (accepted, changes nothing)
-    int commandSetValue = 1;     // r, R -> 2; r2, R2 -> 3
+    // r, R -> 2; r2, R2 -> 3. Kept for scripts that pass it; identification always takes the command
+    // set from the identified model's catalogue entry, so the value changes nothing.
+    int commandSetValue = 1;
     bool commandLineMode = false;  // any parameter; d, D clears it
     bool shutDownAfterwards = false;  // s, S
     bool log = false;            // l, L; d, D

@@ -4,6 +4,8 @@
 #include "country/config/catalogue.h"
 #include "country/config/executable_dir.h"
 
+#include <filesystem>
+
 const char* const kCountryIniMissing = "Unable to find \"Country.ini\".\r\r\"Country.ini\" is required by Meridia.";
 const char* const kModelsIniMissing = "Unable to find \"Models.ini\".\r\r\"Models.ini\" is required by Meridia.";
 const char* const kMustSupplyCountryCode = "Must supply a 2 character country/region code from country.ini\n";
@@ -66,8 +68,14 @@ int CCountryApp::StartSibling()
 
 int CCountryApp::ShowHelp()
 {
+    const std::string help = FileBesideExecutable(kHelpFile);
+    std::error_code error;
+    if (!std::filesystem::exists(help, error)) {
+        m_errors << "Unable to find \"" << help << "\".\n";
+        return kExitFailed;
+    }
     // The message log is never open on this path, so the missing viewer is told on the error stream.
-    if (!m_services.OpenWithViewer(FileBesideExecutable(kHelpFile))) {
+    if (!m_services.OpenWithViewer(help)) {
         m_errors << kNoViewerForText;
         return kExitFailed;
     }

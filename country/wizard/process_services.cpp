@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 const char* const kFakeProcessServicesVariable = "COUNTRY_FAKE_PROCESS_SERVICES";
 
@@ -30,6 +31,10 @@ class CShellProcessServices : public IProcessServices {
 public:
     bool StartProgram(const std::string& program, const std::string& argument) override
     {
+        // Started in the background, a missing program would only fail where nobody sees it.
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(program, error))
+            return false;
         std::string command = ShellQuoted(program) + " " + ShellQuoted(argument) + " </dev/null >/dev/null 2>&1 &";
         return Succeeded(std::system(command.c_str()));
     }
@@ -44,7 +49,9 @@ public:
 
     bool ForcePowerOff() override
     {
-        return Succeeded(std::system("systemctl poweroff"));
+        // Forced: programs that hold a shutdown inhibitor are not asked, as the command-line run is
+        // meant for unattended benches.
+        return Succeeded(std::system("systemctl poweroff --ignore-inhibitors"));
     }
 };
 

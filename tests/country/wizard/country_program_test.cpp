@@ -177,6 +177,13 @@ TEST_F(CountryProgramTest, HelpOpensHelpTextBesideTheProgram)
     EXPECT_FALSE(Exists("Meridia.txt"));
 }
 
+TEST_F(CountryProgramTest, HelpWithoutHelpTextFailsAndOpensNothing)
+{
+    EXPECT_EQ(1, Run("/?"));
+    EXPECT_FALSE(Exists("requests.txt"));
+    EXPECT_NE(std::string::npos, Read("stderr.txt").find("Help.txt"));
+}
+
 TEST_F(CountryProgramTest, ShutDownFollowsTheCommandLineRun)
 {
     AddModem("agere_ab12.txt", 3);
