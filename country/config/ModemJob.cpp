@@ -58,7 +58,14 @@ CModemJob::CModemJob(int portNumber, CEvent* stopEvent, bool logging)
 {
 }
 
-CModemJob::~CModemJob() = default;
+CModemJob::~CModemJob()
+{
+    // Run uses the worker's members to the end: never let the thread outlive them.
+    if (IsStarted() && !Wait(0)) {
+        Stop();
+        Wait(-1);
+    }
+}
 
 void CModemJob::SetCountry(const std::string& name)
 {

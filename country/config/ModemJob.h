@@ -16,7 +16,7 @@ class CModemJob : public CThread {
 public:
     // stopEvent belongs to the creator and must outlive the thread.
     CModemJob(int portNumber, CEvent* stopEvent, bool logging);
-    // The thread must have ended (Stop and Wait) before the worker is destroyed.
+    // A worker still running is stopped and waited for (its stop event must still exist then).
     ~CModemJob() override;
 
     // The country to configure for: a name of the country catalogue.
