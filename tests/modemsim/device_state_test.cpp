@@ -92,5 +92,28 @@ TEST(Transcript, JoinsBytesOfOneDirectionAndKeepsTheOrder) {
   EXPECT_NE(text.find(" ms  "), std::string::npos);
 }
 
+TEST(Transcript, ShortensLongEntriesInTheText) {
+  Transcript t;
+  t.fromHost(std::string(200, 'a') + std::string(100, 'z'));
+  std::string text = t.text(100);
+  EXPECT_NE(text.find("host> " + std::string(75, 'a') + "...(300 bytes)..." + std::string(25, 'z') + "\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(t.text(0).find(std::string(100, 'z')), std::string::npos);
+  EXPECT_EQ(t.bytes(Transcript::Direction::kFromHost).size(), 300u);  // the bytes themselves stay whole
+}
+
+TEST(Transcript, DropsTheOldestEntriesBeyondItsLimit) {
+  Transcript t;
+  t.setLimit(10);
+  t.fromHost("12345");
+  t.note("n");  // a note between keeps the entries apart
+  t.toHost("abcdef");
+  std::vector<Transcript::Entry> entries = t.entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].bytes, "n");
+  EXPECT_NE(t.text().find("(1 earlier entries dropped)"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace modemsim

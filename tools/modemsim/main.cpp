@@ -12,12 +12,13 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: modemsim [--dir DIR] DEVICE_FILE...\n"
+    "Usage: modemsim [--dir DIR] [--transcripts] DEVICE_FILE...\n"
     "\n"
     "Runs simulated modems behind pseudo-terminals. Each device's port is linked as COM<n> in DIR\n"
     "(default: a fresh directory under $TMPDIR or /tmp). Prints SERIAL_PORTS_DIR=<dir> on the first\n"
     "line; point a program at the bank with that variable. Runs until SIGINT or SIGTERM, then removes\n"
-    "its links (and the directory when it made it).\n"
+    "its links (and the directory when it made it). --transcripts prints every byte each way, with\n"
+    "time stamps, on standard error when it stops.\n"
     "\n"
     "Device file (one device, or a bank file with one [device COMn] section per device;\n"
     "keys before the first section are defaults for every device):\n"
@@ -55,13 +56,16 @@ void printHelp() {
 int main(int argc, char** argv) {
   std::string dir;
   std::vector<std::string> files;
+  bool transcripts = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printHelp();
       return 0;
     }
-    if (arg == "--dir") {
+    if (arg == "--transcripts") {
+      transcripts = true;
+    } else if (arg == "--dir") {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "modemsim: --dir needs a directory\n");
         return 2;
@@ -100,6 +104,7 @@ int main(int argc, char** argv) {
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
     bank.stop();
+    if (transcripts) std::fprintf(stderr, "%s", bank.transcripts().c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "modemsim: %s\n", e.what());
     return 1;
