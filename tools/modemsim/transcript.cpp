@@ -7,7 +7,7 @@
 namespace modemsim {
 namespace {
 // Bytes the same way within this many milliseconds join one entry: one answer stays one line.
-constexpr long long kJoinMs = 20;
+constexpr long long kJoinMs = 5;
 }  // namespace
 
 Transcript::Transcript() : start_ns_(monotonicNs()) {}
