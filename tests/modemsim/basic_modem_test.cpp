@@ -1,6 +1,8 @@
 // The basic AT modem over a real pseudo-terminal: what a host sees for the standard commands.
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
+
 #include "fixtures/sim_bank_fixture.h"
 #include "modemsim/host_port.h"
 
@@ -132,6 +134,28 @@ TEST_F(BasicModemTest, SettingsOutliveTheHostClosingThePort) {
   ASSERT_TRUE(again.write("AT\r"));
   ASSERT_TRUE(again.readUntil("OK\r\n"));
   EXPECT_EQ(again.received(), "\r\nOK\r\n");
+}
+
+// The host's exclusive mode ends with its close, as on a real port, although the simulator keeps the
+// terminal open. (Root ignores the flag, so the flag itself is what this looks at.)
+TEST_F(BasicModemTest, ExclusiveModeEndsWhenTheHostCloses) {
+  {
+    HostPort host(portPath(1), B38400);
+    ASSERT_EQ(ioctl(host.fd(), TIOCEXCL), 0);
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(host.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+  }
+  modemsim::Transcript& transcript = device(1).transcript();
+  for (int i = 0; i < 500 && transcript.text().find("host closed the port") == std::string::npos; ++i)
+    usleep(10000);
+  ASSERT_NE(transcript.text().find("host opened the port"), std::string::npos) << transcript.text();
+  ASSERT_NE(transcript.text().find("host closed the port"), std::string::npos) << transcript.text();
+  HostPort again(portPath(1), B38400);
+  ASSERT_TRUE(again.isOpen());
+  int exclusive = 1;
+  ASSERT_EQ(ioctl(again.fd(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
 }
 
 }  // namespace

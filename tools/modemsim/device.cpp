@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -94,12 +95,14 @@ Device::Device(const DeviceConfig& config, int port) : config_(config), port_(po
   }
   basic_ = std::make_unique<BasicModem>();
   if (pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error(sysError("pipe2"));
+  inotify_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);  // without it the device still works
 }
 
 Device::~Device() {
   stop();
   for (int fd : wake_pipe_)
     if (fd >= 0) close(fd);
+  if (inotify_ >= 0) close(inotify_);
 }
 
 std::string Device::linkPath() const { return dir_ + "/COM" + std::to_string(port_); }
@@ -197,6 +200,9 @@ bool Device::openLine() {
     slave_keep_ = slave;
     slave_path_ = name;
   }
+  host_opens_ = 0;
+  host_events_.clear();
+  if (inotify_ >= 0) watch_ = inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
   rx_count_ = tx_count_ = 0;
   next_tx_ns_ = 0;
   transcript_.note("line up on " + std::string(name) + " (generation " + std::to_string(generation_ + 1) + ")");
@@ -219,6 +225,10 @@ void Device::closeLine(const char* why) {
     slave_path_.clear();
   }
   if (master < 0) return;
+  if (watch_ >= 0) {
+    inotify_rm_watch(inotify_, watch_);
+    watch_ = -1;
+  }
   // Noted before the host can see the hang-up, so a test that saw it finds the note.
   if (why != nullptr) transcript_.note(std::string("line dropped: ") + why);
   // The link goes with the line: a dangling COM<n> could later name another device's reused /dev/pts/N.
@@ -357,6 +367,38 @@ void Device::drainToHost(long limit_ms) {
   }
 }
 
+void Device::readHostOpenClose() {
+  alignas(inotify_event) char buffer[4096];
+  ssize_t n;
+  while ((n = read(inotify_, buffer, sizeof buffer)) > 0) {
+    for (char* at = buffer; at < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      at += sizeof(inotify_event) + event->len;
+      if (event->wd != watch_ || watch_ < 0) continue;  // a line that is gone already
+      if (event->mask & IN_OPEN) host_events_.push_back(true);
+      if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) host_events_.push_back(false);
+    }
+  }
+}
+
+void Device::handleHostOpenClose(bool up_to_first_close) {
+  while (!host_events_.empty()) {
+    bool opened = host_events_.front();
+    if (!opened && up_to_first_close) return;
+    host_events_.pop_front();
+    if (opened) {
+      ++host_opens_;
+      transcript_.note("host opened the port");
+      continue;
+    }
+    if (host_opens_ > 0) --host_opens_;
+    transcript_.note("host closed the port");
+    // The last close of a real port ends its exclusive mode; ours never is the last. (inotify may
+    // merge two opens in a row, so this errs towards letting an open through; flock still guards.)
+    if (host_opens_ == 0 && slave_keep_ >= 0) ioctl(slave_keep_, TIOCNXCL);
+  }
+}
+
 void Device::run() {
   uint8_t buffer[4096];
   while (!stop_requested_) {
@@ -394,15 +436,18 @@ void Device::run() {
       long long left_ms = (wake_at - monotonicNs() + 999999) / 1000000LL;
       timeout = left_ms < 0 ? 0 : static_cast<int>(left_ms > INT_MAX ? INT_MAX : left_ms);
     }
-    pollfd fds[2] = {{wake_pipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
-    int count = poll(fds, master_ >= 0 ? 2 : 1, timeout);
+    pollfd fds[3] = {{wake_pipe_[0], POLLIN, 0}, {inotify_, POLLIN, 0}, {master_, POLLIN, 0}};
+    int count = poll(fds, master_ >= 0 ? 3 : 2, timeout);
     if (count < 0 && errno != EINTR) break;
+    // Opens are noted before the bytes that came with them, closes after.
+    if (count > 0 && (fds[1].revents & POLLIN)) readHostOpenClose();
+    handleHostOpenClose(true);
     if (count > 0 && (fds[0].revents & POLLIN)) {
       char drain[64];
       while (read(wake_pipe_[0], drain, sizeof drain) > 0) {
       }
     }
-    if (count > 0 && master_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+    if (count > 0 && master_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
       ssize_t n = read(master_, buffer, sizeof buffer);
       if (n > 0) {
         handleInput(buffer, static_cast<size_t>(n));
@@ -411,6 +456,7 @@ void Device::run() {
         closeLine("read from the line failed");
       }
     }
+    handleHostOpenClose(false);
     if (master_ >= 0) fireTimers();
     if (pending_drop_) {
       pending_drop_ = false;

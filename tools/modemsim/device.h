@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -149,6 +150,15 @@ class Device {
   int slave_keep_ = -1;            // our own slave descriptor: the master never sees a hang-up
   std::string slave_path_;
   int wake_pipe_[2] = {-1, -1};
+  // Opens and closes of the slave by the host, seen through inotify: our own slave descriptor keeps
+  // the terminal open, so an exclusive flag (TIOCEXCL) the host left set would otherwise outlive its
+  // close and lock every later (non-root) open out.
+  int inotify_ = -1;
+  int watch_ = -1;
+  int host_opens_ = 0;
+  std::deque<bool> host_events_;   // true: an open, false: a close, oldest first
+  void readHostOpenClose();
+  void handleHostOpenClose(bool up_to_first_close);
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_requested_{false};
