@@ -203,6 +203,7 @@ int cli_Flash(int argc, char **argv)
     int nModelId = 0;
     if (!cat_FindModelId(options.model.c_str(), &nModelId)) {
         std::fprintf(stderr, "ravelin-cli flash: model '%s' is not in the catalogue\n", options.model.c_str());
+        cat_Free();
         return 2;
     }
 
@@ -212,11 +213,13 @@ int cli_Flash(int argc, char **argv)
             std::fputs("ravelin-cli flash: log.txt cannot be written beside the executable\n", stderr);
     }
 
-    // Never freed: the flash thread is not joined, and the process ends right after it reports.
+    // Threads are not joined: the flash thread's last act is to set bDone, after which the job is
+    // no longer touched and can be freed.
     FlashJob *pJob = new FlashJob;
     DeviceUpdate *pUpdate = &pJob->update;
     if (!flsh_InitDeviceUpdate(pUpdate, devicePath.c_str())) {
         std::fputs("ravelin-cli flash: out of resources\n", stderr);
+        delete pJob;
         return 16;
     }
     os_CopyBounded(pUpdate->szImagePath, options.image.c_str(), os_kPathLen);
@@ -231,6 +234,8 @@ int cli_Flash(int argc, char **argv)
 
     if (!os_StartThread(&pUpdate->hThread, flashThread, 0, pJob)) {
         std::fputs("ravelin-cli flash: the flash thread could not be started\n", stderr);
+        flsh_FreeDeviceUpdate(pUpdate);
+        delete pJob;
         return 16;
     }
     // The progress display polls the record as the progress page does, a few times a second.
@@ -259,5 +264,8 @@ int cli_Flash(int argc, char **argv)
     std::fflush(stdout);
     if (options.log)
         log_Close();
+    flsh_FreeDeviceUpdate(pUpdate);
+    delete pJob;
+    cat_Free();
     return nResult >= FR_SUCCESSFUL && nResult <= FR_NO_DOT ? nResult : 16;
 }

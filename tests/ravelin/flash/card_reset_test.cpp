@@ -49,7 +49,7 @@ struct FakeDriver {
             for (std::uint8_t failing : self->failPortsOfCard)
                 if (failing == bytes[0]) return 0;
             const auto &ports = self->portsOfCard.at(bytes[0]);
-            std::memcpy(out, ports.data(), std::min<std::size_t>(outLen, ports.size()));
+            if (!ports.empty()) std::memcpy(out, ports.data(), std::min<std::size_t>(outLen, ports.size()));
             return 1;
         }
         return code == flsh_kCardResetPort;
