@@ -1,6 +1,7 @@
 #include "country/PortWriter/SerialPort.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -72,19 +73,32 @@ CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* li
     if (m_open)
         return kNoHandle;
     m_listener = listener;
-    const std::string path = ResolvePortDevicePath(ComDeviceName(settings.m_portNumber));
-    if (path.empty())
+    const std::string name = ComDeviceName(settings.m_portNumber);
+    const std::string path = ResolvePortDevicePath(name);
+    if (path.empty()) {
+        m_lastError = name + ": not a port name";
         return kNoHandle;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        // EBUSY: another program holds the port with TIOCEXCL.
+        m_lastError = path + (errno == EBUSY ? ": in use by another program (" : ": (") + std::strerror(errno) + ")";
         return kNoHandle;
+    }
     // Exclusive, as the port was on its original platform: flock keeps out other programs (even root),
     // TIOCEXCL keeps out plain opens.
-    termios saved{};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd, &saved) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_lastError = path + ": in use by another program (" + std::strerror(errno) + ")";
         ::close(fd);
         return kNoHandle;
     }
+    termios saved{};
+    if (::tcgetattr(fd, &saved) != 0) {
+        m_lastError = path + ": not a serial line (" + std::strerror(errno) + ")";
+        ::close(fd);
+        return kNoHandle;
+    }
+    m_lastError.clear();
     ::ioctl(fd, TIOCEXCL);
     m_handle = fd;
     m_devicePath = path;

@@ -76,6 +76,9 @@ public:
 
     // The device path the port opened ("" before Open).
     const std::string& DevicePath() const { return m_devicePath; }
+    // Why the last Open failed ("" after a successful one), with the device path and the system's
+    // error text, for the caller's log: "no such port" and "in use" need different help.
+    const std::string& LastError() const { return m_lastError; }
     // How often the line was set up since Open; lets callers see Reset's flow-control toggle.
     int ConfigureCount() const { return m_configureCount; }
 
@@ -118,6 +121,7 @@ private:
     bool m_hungUp = false;       // the other side went away; the read thread stops reading
     int m_configureCount = 0;
     std::string m_devicePath;
+    std::string m_lastError;
 
     CMutex m_writeLock;
     std::deque<PendingWrite> m_pendingWrites;

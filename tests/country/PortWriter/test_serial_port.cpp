@@ -73,6 +73,7 @@ TEST(CSerialPortTest, PortThatDoesNotExistFailsToOpenAndStaysClosed) {
     // COM200 is /dev/ttyS199 here, which no machine of ours has.
     EXPECT_EQ(port.Open(Settings(200), &listener, 0), CPort::kNoHandle);
     EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.LastError(), "/dev/ttyS199: (No such file or directory)");
     EXPECT_EQ(listener.m_asked.load(), 0);
     port.Close();  // harmless on a port that never opened
 }
@@ -109,6 +110,7 @@ TEST(CSerialPortTest, SecondOpenOfTheSamePortFails) {
     ASSERT_NE(first.Open(Settings(8), &listener, 0), CPort::kNoHandle);
     EXPECT_EQ(second.Open(Settings(8), &listener, 0), CPort::kNoHandle);
     EXPECT_FALSE(second.IsOpen());
+    EXPECT_NE(second.LastError().find("in use by another program"), std::string::npos) << second.LastError();
     first.Close();
     // Closed, the port is free again.
     CSerialPort third;
