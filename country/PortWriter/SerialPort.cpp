@@ -82,7 +82,8 @@ CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* li
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // EBUSY: another program holds the port with TIOCEXCL.
-        m_lastError = path + (errno == EBUSY ? ": in use by another program (" : ": (") + std::strerror(errno) + ")";
+        const std::string reason = std::strerror(errno);
+        m_lastError = path + (errno == EBUSY ? ": in use by another program (" + reason + ")" : ": " + reason);
         return kNoHandle;
     }
     // Exclusive, as the port was on its original platform: flock keeps out other programs (even root),
