@@ -340,6 +340,23 @@ TEST_F(FlashUpdateTest, WithoutProgrammingOnlyTheDialogueRuns)
     EXPECT_STREQ("H 100", update.szShortCode);
 }
 
+TEST_F(FlashUpdateTest, FixedSpeedProgramsALoaderThatIsAlreadyRunning)
+{
+    // A run without programming leaves the device in its loader at the agreed speed; a fixed-speed
+    // run then programs it without a handshake, in 4096-byte blocks even on an old loader.
+    modemsim::Device &dev = loader("loader.version = 1.07\nloader.max_speed = 38400\n");
+    update.noProgramming = 1;
+    update.nSpeed = 38400;
+    ASSERT_EQ(FR_SUCCESSFUL, flash());
+    writeImage(run(0x0000, 0x1400, 23));
+    update.noProgramming = 0;
+    update.fixedSpeed = 1;
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ((std::vector<std::string>{"0:1000", "1000:400"}), blocksOf(dev));
+    EXPECT_EQ("1", dev.state().value("loader.entries"));
+    expectDeviceHoldsImage(dev);
+}
+
 TEST_F(FlashUpdateTest, RejectedBlocksAreRetriedThenGiveUp)
 {
     modemsim::Device &dev = loader("loader.error_block = 2\nloader.error_count = 2\n", 3);
