@@ -11,9 +11,10 @@
 
 namespace {
 
-// Between passes WaitFor sleeps on the data, line and stop events, never longer than this (logical ms):
-// a byte wakes it at once, and an idle wait costs a few wake-ups a second.
-constexpr long kWaitSliceMs = 100;
+// Between passes WaitFor sleeps on the data, line and stop events, never longer than this (logical ms)
+// and never past its time-out: a byte or the stop event wakes it at once, and an idle wait costs only a
+// few wake-ups a second (36 ports waking every few milliseconds would cost several percent of a core).
+constexpr long kWaitSliceMs = 200;
 
 int TrafficLogMode(int logMode) {
     switch (logMode) {

@@ -6,13 +6,12 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 // Polls the descriptors until one is readable or the deadline passes; retries on EINTR.
 // Returns the poll result (0 on time-out, -1 on failure).
-int PollUntil(std::vector<pollfd>& fds, long ms) {
+int PollUntil(pollfd* fds, size_t count, long ms) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     for (;;) {
@@ -21,7 +20,7 @@ int PollUntil(std::vector<pollfd>& fds, long ms) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
             timeout = left < 0 ? 0 : static_cast<int>(left);
         }
-        const int rc = ::poll(fds.data(), fds.size(), timeout);
+        const int rc = ::poll(fds, count, timeout);
         if (rc >= 0 || errno != EINTR)
             return rc;
     }
@@ -138,7 +137,7 @@ CWaitable* CWaitSet::Wait(long ms, bool all) {
         return nullptr;
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    std::vector<pollfd> fds(m_count);
+    pollfd fds[kMaxObjects];
     for (;;) {
         long left = -1;
         if (ms >= 0) {
@@ -150,7 +149,7 @@ CWaitable* CWaitSet::Wait(long ms, bool all) {
         for (size_t i = 0; i < m_count; ++i)
             fds[i] = pollfd{m_objects[i]->PollHandle(), POLLIN, 0};
         if (!all) {
-            const int rc = PollUntil(fds, left);
+            const int rc = PollUntil(fds, m_count, left);
             if (rc < 0)
                 return nullptr;
             // Take the first signalled object; another waiter may have taken a signal between the poll
@@ -164,7 +163,7 @@ CWaitable* CWaitSet::Wait(long ms, bool all) {
         } else {
             // Block on the first object that is not signalled yet; once all look signalled at the same
             // moment, take every signal.
-            if (::poll(fds.data(), fds.size(), 0) < 0 && errno != EINTR)
+            if (::poll(fds, m_count, 0) < 0 && errno != EINTR)
                 return nullptr;
             size_t waiting = m_count;
             for (size_t i = 0; i < m_count; ++i) {
@@ -178,8 +177,8 @@ CWaitable* CWaitSet::Wait(long ms, bool all) {
                     m_objects[i]->TryAcquire();
                 return m_objects[0];
             }
-            std::vector<pollfd> one{pollfd{fds[waiting].fd, POLLIN, 0}};
-            if (PollUntil(one, left) <= 0)
+            pollfd one{fds[waiting].fd, POLLIN, 0};
+            if (PollUntil(&one, 1, left) <= 0)
                 return nullptr;
             continue;
         }
