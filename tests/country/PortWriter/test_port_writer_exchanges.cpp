@@ -234,6 +234,17 @@ TEST(PortWriterWriteTimeoutTest, WriteTheLineNeverTakesThrows2AfterTheTimeOutAnd
     EXPECT_EQ(after, "AT\r");
 }
 
+TEST(PortWriterWriteTimeoutTest, CommandsAreSentAsFormattedAndCutAt1023Characters) {
+    PtyLine line(4);
+    CPortSettings settings(4, 38400, 8, 1, 0, 0);
+    CPortWriter writer(nullptr, nullptr, nullptr);
+    ASSERT_TRUE(writer.Open(&settings, CPortWriter::kLogNone, 0, true));
+    writer.Send("AT+X=%d,%s", 7, "ab");  // no terminator added
+    writer.Send("%s|", std::string(2000, 'y').c_str());
+    const std::string got = line.drain();
+    EXPECT_EQ(got, "AT+X=7,ab" + std::string(1023, 'y'));
+}
+
 TEST(PortWriterWriteTimeoutTest, WriteWithItsOwnCompletionEventReturnsAtOnce) {
     PtyLine line(6);
     CPortSettings settings(6, 38400, 8, 1, 0, 0);

@@ -151,6 +151,28 @@ TEST_F(PortWriterTest, BadPatternThrowsRegexpExceptionWithPcreMessage) {
     }
 }
 
+TEST_F(PortWriterTest, TraceLinesHaveTheirExactShape) {
+    addDevice(StandardDevice());
+    OpenWriter();
+    writer_->Send("AT\r");
+    ASSERT_EQ(writer_->WaitFor("OK\r\n", 10000, true), CPortWriter::kMatched);
+    EXPECT_EQ(writer_->WaitFor("NEVER", 50, false), CPortWriter::kTimedOut);
+    EXPECT_EQ(writer_->WaitFor(nullptr, 50, false), CPortWriter::kTimedOut);
+    const std::string log = Log();
+    const std::string time = "\\[[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\.[0-9]{3} \\]";
+    const std::regex start("\\[\\[--- START waiting for \\[OK\\\\r\\\\n\\] in \\[10000\\] milliseconds at time " +
+                           time + "AT");
+    const std::regex found("---\\]\\] FOUND \\[OK\\\\r\\\\n\\] in \\[AT\\\\r\\\\r\\\\nOK\\\\r\\\\n\\] at time " + time +
+                           ", in \\[[0-9]+\\] milliseconds\\[\\[--- START waiting for \\[NEVER\\]");
+    const std::regex notFound("---\\]\\] DID NOT FIND \\[NEVER\\] in \\[\\] at time " + time +
+                              ", after \\[(5[1-9]|[6-9][0-9]|[0-9]{3,})\\] milliseconds");
+    const std::regex done("---\\]\\] Wait done at time " + time + ", after \\[[0-9]+\\] milliseconds$");
+    EXPECT_TRUE(std::regex_search(log, start)) << log;
+    EXPECT_TRUE(std::regex_search(log, found)) << log;
+    EXPECT_TRUE(std::regex_search(log, notFound)) << log;
+    EXPECT_TRUE(std::regex_search(log, done)) << log;
+}
+
 TEST_F(PortWriterTest, WaitTraceOffWritesNoTraceLines) {
     addDevice(StandardDevice());
     OpenWriter();
