@@ -80,7 +80,11 @@ private:
                 if (ticker.wake.wait_until(wait, next, [&ticker] { return ticker.stop; }))
                     return;
             }
+            // A ticker held up (a suspended machine) does not make up for lost ticks in a burst.
             next += period;
+            const auto now = clock::now();
+            if (next < now)
+                next = now + period;
             CMutexLock hold(m_lock);
             {
                 std::lock_guard<std::mutex> check(ticker.mutex);
