@@ -86,7 +86,7 @@ CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* li
         m_lastError = path + (errno == EBUSY ? ": in use by another program (" + reason + ")" : ": " + reason);
         return kNoHandle;
     }
-    // Exclusive, as the port was on its original platform: flock keeps out other programs (even root),
+    // Exclusive, as serial ports are expected to be: flock keeps out other programs (even root),
     // TIOCEXCL keeps out plain opens.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         m_lastError = path + ": in use by another program (" + std::strerror(errno) + ")";
