@@ -176,6 +176,18 @@ TEST_F(DialogueTest, RebootKeepsThePortNameAndTheState) {
   (void)first_line;
 }
 
+TEST_F(DialogueTest, PostedTasksRunOnTheDeviceThreadInOrder) {
+  modemsim::Device& dev = addDevice("port = 1\n");
+  HostPort host(portPath(1));
+  dev.post([](modemsim::Device& d) { d.sendResult(modemsim::Result::kRing); });
+  dev.post([](modemsim::Device& d) {
+    d.setVerbose(false);
+    d.sendResult(modemsim::Result::kRing);
+  });
+  ASSERT_TRUE(host.readUntil("\r\nRING\r\n2\r"));
+  EXPECT_EQ(host.received(), "\r\nRING\r\n2\r");
+}
+
 TEST_F(DialogueTest, RebootFromATestAndAPlainDisconnect) {
   modemsim::Device& dev = addDevice("port = 1\n");
   HostPort host(portPath(1));

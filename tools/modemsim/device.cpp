@@ -267,6 +267,14 @@ void Device::reboot(long after_ms) {
   wake();
 }
 
+void Device::post(std::function<void(Device&)> task) {
+  {
+    std::lock_guard<std::mutex> lock(request_mutex_);
+    posted_.push_back(std::move(task));
+  }
+  wake();
+}
+
 void Device::requestReboot(long after_ms) {
   pending_drop_ = true;
   pending_reconnect_ms_ = after_ms;
@@ -457,6 +465,12 @@ void Device::run() {
       }
     }
     handleHostOpenClose(false);
+    std::vector<std::function<void(Device&)>> tasks;
+    {
+      std::lock_guard<std::mutex> lock(request_mutex_);
+      tasks.swap(posted_);
+    }
+    for (auto& task : tasks) task(*this);
     if (master_ >= 0) fireTimers();
     if (pending_drop_) {
       pending_drop_ = false;

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,9 @@ class Device {
   bool waitForCommands(size_t count, long timeout_ms);
   // Waits until the line is up in generation `generation` or later (after reboot(): current + 1).
   bool waitForLine(int generation, long timeout_ms);
+  // Runs `task` on the device's thread, between bytes (for a test that makes the device say something
+  // unasked, "RING" say, or changes what a dialogue keeps). Tasks run in the order posted.
+  void post(std::function<void(Device&)> task);
 
   // ---- for dialogues (device thread)
   // Sends bytes to the host, through the faults, the speed check and the throttle.
@@ -167,6 +171,7 @@ class Device {
   // Requests from other threads, taken up by the device thread.
   std::mutex request_mutex_;
   bool disconnect_requested_ = false;
+  std::vector<std::function<void(Device&)>> posted_;
   long long reconnect_at_ns_ = -1;  // when a dropped line comes back (-1: stays down)
 
   // Device-thread state.
