@@ -126,9 +126,11 @@ TEST_F(BasicModemTest, RefusesAnOverlongLine) {
 TEST_F(BasicModemTest, SettingsOutliveTheHostClosingThePort) {
   {
     HostPort host(portPath(1), B38400);
+    ASSERT_TRUE(device(1).waitForHostOpens(1, HostPort::kWaitMs));
     ASSERT_TRUE(host.write("ATE0\r"));
     ASSERT_TRUE(host.readUntil("OK\r\n"));
   }
+  ASSERT_TRUE(device(1).waitForHostOpens(0, HostPort::kWaitMs));
   HostPort again(portPath(1), B38400);
   ASSERT_TRUE(again.isOpen());
   ASSERT_TRUE(again.write("AT\r"));
@@ -141,14 +143,14 @@ TEST_F(BasicModemTest, SettingsOutliveTheHostClosingThePort) {
 TEST_F(BasicModemTest, ExclusiveModeEndsWhenTheHostCloses) {
   {
     HostPort host(portPath(1), B38400);
+    ASSERT_TRUE(device(1).waitForHostOpens(1, HostPort::kWaitMs));
     ASSERT_EQ(ioctl(host.fd(), TIOCEXCL), 0);
     int exclusive = 0;
     ASSERT_EQ(ioctl(host.fd(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
   }
+  ASSERT_TRUE(device(1).waitForHostOpens(0, HostPort::kWaitMs));
   modemsim::Transcript& transcript = device(1).transcript();
-  for (int i = 0; i < 500 && transcript.text().find("host closed the port") == std::string::npos; ++i)
-    usleep(10000);
   ASSERT_NE(transcript.text().find("host opened the port"), std::string::npos) << transcript.text();
   ASSERT_NE(transcript.text().find("host closed the port"), std::string::npos) << transcript.text();
   HostPort again(portPath(1), B38400);

@@ -297,6 +297,12 @@ bool Device::waitForLine(int generation, long timeout_ms) {
                            [&] { return generation_.load() >= generation && connected(); });
 }
 
+bool Device::waitForHostOpens(int count, long timeout_ms) {
+  std::unique_lock<std::mutex> lock(wait_mutex_);
+  return wait_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return host_opens_.load() == count; });
+}
+
 void Device::sleepMs(long ms) {
   long scaled = scaledMs(ms);
   if (scaled <= 0) return;
@@ -397,10 +403,12 @@ void Device::handleHostOpenClose(bool up_to_first_close) {
     if (opened) {
       ++host_opens_;
       transcript_.note("host opened the port");
+      notifyWaiters();
       continue;
     }
     if (host_opens_ > 0) --host_opens_;
     transcript_.note("host closed the port");
+    notifyWaiters();
     // The last close of a real port ends its exclusive mode; ours never is the last. (inotify may
     // merge two opens in a row, so this errs towards letting an open through; flock still guards.)
     if (host_opens_ == 0 && slave_keep_ >= 0) ioctl(slave_keep_, TIOCNXCL);
@@ -677,6 +685,8 @@ void Device::writeRaw(const std::string& bytes) {
       }
       next_tx_ns_ = now + per_byte_ns * static_cast<long long>(length);
     }
+    // Recorded before the write: a test that has read the bytes finds them in the transcript.
+    transcript_.toHost(bytes.substr(offset, length));
     size_t done = 0;
     while (done < length) {
       ssize_t n = write(master_, bytes.data() + offset + done, length - done);
@@ -687,11 +697,10 @@ void Device::writeRaw(const std::string& bytes) {
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
-        transcript_.note(sysError("write to the line"));
+        transcript_.note(sysError("write to the line") + " (the bytes above did not all go out)");
         return;
       }
     }
-    transcript_.toHost(bytes.substr(offset, length));
     offset += length;
   }
 }

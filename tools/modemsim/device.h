@@ -71,6 +71,10 @@ class Device {
   bool waitForCommands(size_t count, long timeout_ms);
   // Waits until the line is up in generation `generation` or later (after reboot(): current + 1).
   bool waitForLine(int generation, long timeout_ms);
+  // How many descriptors of the port the host holds now (its opens less its closes), and a wait until
+  // that number is `count` (0: the program under test has closed the port).
+  int hostOpens() const { return host_opens_.load(); }
+  bool waitForHostOpens(int count, long timeout_ms);
   // Runs `task` on the device's thread, between bytes (for a test that makes the device say something
   // unasked, "RING" say, or changes what a dialogue keeps). Tasks run in the order posted.
   void post(std::function<void(Device&)> task);
@@ -159,7 +163,7 @@ class Device {
   // close and lock every later (non-root) open out.
   int inotify_ = -1;
   int watch_ = -1;
-  int host_opens_ = 0;
+  std::atomic<int> host_opens_{0};
   std::deque<bool> host_events_;   // true: an open, false: a close, oldest first
   void readHostOpenClose();
   void handleHostOpenClose(bool up_to_first_close);
