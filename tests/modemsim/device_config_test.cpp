@@ -53,7 +53,8 @@ TEST(DeviceConfig, ReadsFaults) {
   DeviceConfig c = DeviceConfig::parse(
       "fault.silent = on\nfault.garbage = yes\nfault.delay_ms = 250\nfault.disconnect_after = 12\n"
       "fault.disconnect_after_tx = 7\nfault.reconnect_ms = 100\nfault.drop_every = 5\n"
-      "fault.corrupt_every = 0x10\nfault.direction = both\nfault.loader.nak_block = 3\n");
+      "fault.corrupt_every = 0x10\nfault.direction = both\nfault.loader.nak_block = 3\n"
+      "fault.ignore = ati5, AT%I\nfault.error = AT&&F\n");
   EXPECT_TRUE(c.faults.silent);
   EXPECT_TRUE(c.faults.garbage);
   EXPECT_EQ(c.faults.delay_ms, 250);
@@ -63,6 +64,8 @@ TEST(DeviceConfig, ReadsFaults) {
   EXPECT_EQ(c.faults.drop_every, 5);
   EXPECT_EQ(c.faults.corrupt_every, 16);
   EXPECT_EQ(c.faults.direction, FaultDirection::kBoth);
+  EXPECT_EQ(c.faults.ignore, (std::vector<std::string>{"ATI5", "AT%I"}));
+  EXPECT_EQ(c.faults.error, std::vector<std::string>{"AT&&F"});
   EXPECT_EQ(c.getInt("fault.loader.nak_block"), 3);  // a family's fault: kept for its dialogue
 }
 

@@ -42,12 +42,15 @@ bool BasicModem::feed(Device& dev, uint8_t byte, std::string* line) {
   switch (state_) {
     case State::kIdle:
       // Anything before an "A" is line noise: a modem waits for the attention prefix.
-      if (upper(static_cast<char>(byte)) == 'A') state_ = State::kGotA;
+      if (upper(static_cast<char>(byte)) == 'A') {
+        state_ = State::kGotA;
+        prefix_ = static_cast<char>(byte);  // the line keeps the case it was typed in
+      }
       return false;
     case State::kGotA: {
       int c = upper(static_cast<char>(byte));
       if (c == 'T') {
-        buffer_ = "A";
+        buffer_ = std::string(1, prefix_);
         buffer_ += static_cast<char>(byte);
         overflow_ = false;
         state_ = State::kLine;
@@ -56,7 +59,9 @@ bool BasicModem::feed(Device& dev, uint8_t byte, std::string* line) {
         if (last_line_.empty()) return false;
         *line = last_line_;
         return true;
-      } else if (c != 'A') {
+      } else if (c == 'A') {
+        prefix_ = static_cast<char>(byte);
+      } else {
         state_ = State::kIdle;
       }
       return false;

@@ -26,6 +26,7 @@ class BasicModem {
  private:
   enum class State { kIdle, kGotA, kLine };
   State state_ = State::kIdle;
+  char prefix_ = 'A';
   std::string buffer_;
   std::string last_line_;
   bool overflow_ = false;

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -406,12 +407,12 @@ void Device::handleHostOpenClose(bool up_to_first_close) {
       notifyWaiters();
       continue;
     }
-    if (host_opens_ > 0) --host_opens_;
     transcript_.note("host closed the port");
-    notifyWaiters();
     // The last close of a real port ends its exclusive mode; ours never is the last. (inotify may
     // merge two opens in a row, so this errs towards letting an open through; flock still guards.)
-    if (host_opens_ == 0 && slave_keep_ >= 0) ioctl(slave_keep_, TIOCNXCL);
+    if (host_opens_ <= 1 && slave_keep_ >= 0) ioctl(slave_keep_, TIOCNXCL);
+    if (host_opens_ > 0) --host_opens_;
+    notifyWaiters();  // last: a test that waited for the close sees everything it brought
   }
 }
 
@@ -554,6 +555,19 @@ void Device::dispatch(const std::string& line) {
   }
   state_.addCommand(line);
   notifyWaiters();
+  std::string upper = line;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  for (const auto& ignored : config_.faults.ignore)
+    if (upper == ignored) {
+      transcript_.note("fault: " + line + " goes unanswered");
+      return;
+    }
+  for (const auto& refused : config_.faults.error)
+    if (upper == refused) {
+      transcript_.note("fault: " + line + " answered with ERROR");
+      error();
+      return;
+    }
   for (auto& d : dialogues_)
     if (d->onCommand(*this, line)) return;
   basic_->execute(*this, line);

@@ -141,6 +141,17 @@ void applyKey(DeviceConfig& c, const std::string& key, const std::string& value,
     } else {
       fail(line, "fault.direction is to_host, from_host or both, not '" + value + "'");
     }
+  } else if (key == "fault.ignore" || key == "fault.error") {
+    // Command lines compare without regard to case, as a modem reads them.
+    std::vector<std::string> lines;
+    std::string item;
+    std::istringstream in(value);
+    while (std::getline(in, item, ',')) {
+      item = trim(item);
+      for (char& ch : item) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      if (!item.empty()) lines.push_back(item);
+    }
+    (key == "fault.ignore" ? c.faults.ignore : c.faults.error) = lines;
   } else if (key.compare(0, 6, "fault.") == 0 && key.find('.', 6) == std::string::npos) {
     // A misspelt fault would silently test nothing; family faults use "fault.<family>.<name>".
     fail(line, "unknown fault '" + key + "'");

@@ -40,6 +40,8 @@ struct Faults {
   long drop_every = 0;             // fault.drop_every: every n-th byte is lost (0 = never)
   long corrupt_every = 0;          // fault.corrupt_every: every n-th byte arrives bit-flipped (0 = never)
   FaultDirection direction = FaultDirection::kToHost;  // fault.direction = to_host | from_host | both
+  std::vector<std::string> ignore;  // fault.ignore: command lines heard but never answered ("ATI5")
+  std::vector<std::string> error;   // fault.error: command lines answered with ERROR whatever they are
 };
 
 struct DeviceConfig {

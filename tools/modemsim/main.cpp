@@ -42,6 +42,8 @@ const char kHelp[] =
     "  fault.drop_every = N          every N-th byte is lost\n"
     "  fault.corrupt_every = N       every N-th byte is bit-flipped\n"
     "  fault.direction = to_host     which bytes drop/corrupt act on: to_host, from_host, both\n"
+    "  fault.ignore = ATI5, AT%%I     command lines heard but never answered\n"
+    "  fault.error = ATI3            command lines answered with ERROR\n"
     "  <family>.<key> = value        any other key, read by the family dialogues\n"
     "SUITE_TIME_SCALE multiplies every delay the simulator applies.\n";
 
