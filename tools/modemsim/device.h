@@ -5,8 +5,8 @@
 // the slave). While the host's speed differs from the device's own, every byte it hears and every byte
 // it sends is garbled, as on a real UART at the wrong speed.
 //
-// Methods marked "device thread" are for dialogues (they run on the device's thread); the others are
-// safe from any thread.
+// The methods under "for dialogues" belong to the device's thread (dialogue callbacks, post()); the
+// others are safe from any thread.
 #pragma once
 
 #include <atomic>
@@ -118,8 +118,8 @@ class Device {
   void cancelTimer(Dialogue* owner);
   // Sleeps `ms` (scaled); returns early when the device stops.
   void sleepMs(long ms);
-  // From a dialogue: drop the line once the current byte is handled, and come back after `after_ms`
-  // (scaled) when it is 0 or more.
+  // From a dialogue: drop the line once the current byte is handled and the host has read what was
+  // sent (at most 2 s), and come back after `after_ms` (scaled) when it is 0 or more.
   void requestReboot(long after_ms);
   void requestDisconnect();
 
