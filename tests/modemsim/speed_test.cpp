@@ -68,6 +68,18 @@ TEST_F(SpeedTest, ThrottlePacesAnswersAtTheLineRate) {
   EXPECT_GE(static_cast<double>(took), 0.9 * expected_ms);
 }
 
+TEST_F(SpeedTest, InputThrottleHearsAtTheLineRate) {
+  modemsim::Device& dev = addDevice("port = 1\nspeed = 9600\necho = off\nthrottle_input = on\n");
+  HostPort host(portPath(1), B9600);
+  long long sent = nowMs();
+  // 997 bytes of noise before "AT\r": the device hears the command a line time after the write.
+  ASSERT_TRUE(host.write(std::string(997, 'x') + "AT\r"));
+  ASSERT_TRUE(dev.waitForCommands(1, 30000));
+  long long took = nowMs() - sent;
+  double expected_ms = 1000.0 * 10.0 / 9600.0 * 1000.0 * modemsim::timeScale();
+  EXPECT_GE(static_cast<double>(took), 0.9 * expected_ms);
+}
+
 TEST_F(SpeedTest, WithoutThrottleAnswersComeAtOnce) {
   // The same answer unthrottled at 300 baud: a paced line would need 34 s, the test waits 5 at most.
   modemsim::DeviceConfig config =

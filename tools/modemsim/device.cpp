@@ -205,7 +205,7 @@ bool Device::openLine() {
   host_events_.clear();
   if (inotify_ >= 0) watch_ = inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
   rx_count_ = tx_count_ = 0;
-  next_tx_ns_ = 0;
+  next_tx_ns_ = next_rx_ns_ = 0;
   transcript_.note("line up on " + std::string(name) + " (generation " + std::to_string(generation_ + 1) + ")");
   return true;
 }
@@ -508,11 +508,25 @@ bool Device::applyRxFault(uint8_t& byte) {
   return true;
 }
 
+void Device::paceInput() {
+  // The pseudo-terminal hands over a whole write at once; a real line takes 10 bit times a byte.
+  // The host's writes back up behind the device as they would behind a slow line.
+  long baud = speed_.load();
+  if (baud <= 0) return;
+  long long per_byte_ns = static_cast<long long>(10.0e9 / static_cast<double>(baud) * timeScale());
+  long long now = monotonicNs();
+  if (next_rx_ns_ < now) next_rx_ns_ = now;
+  next_rx_ns_ += per_byte_ns;
+  // Sleeps in slices of at least 2 ms: shorter ones cost more in wake-ups than they buy in accuracy.
+  if (next_rx_ns_ - now >= 2000000LL) sleepUntilNs(next_rx_ns_);
+}
+
 void Device::handleInput(const uint8_t* data, size_t length) {
   long host = hostSpeed();
   bool noted_mismatch = false;
-  for (size_t i = 0; i < length && master_ >= 0 && !pending_drop_; ++i) {
+  for (size_t i = 0; i < length && master_ >= 0 && !pending_drop_ && !stop_requested_; ++i) {
     uint8_t byte = data[i];
+    if (config_.throttle_input) paceInput();
     transcript_.fromHost(std::string(1, static_cast<char>(byte)));
     ++rx_count_;
     answer_delayed_ = false;

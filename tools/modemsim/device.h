@@ -188,6 +188,8 @@ class Device {
   long long rx_count_ = 0, tx_count_ = 0;
   long long rx_fault_count_ = 0, tx_fault_count_ = 0;
   long long next_tx_ns_ = 0;       // throttle: when the line is free again
+  long long next_rx_ns_ = 0;       // throttle_input: when the next byte heard has fully arrived
+  void paceInput();
   bool answer_delayed_ = false;    // fault.delay_ms acts once per answer, not per send()
   uint32_t garbage_seed_ = 0x2545F491u;
   friend class BasicModem;

@@ -87,6 +87,8 @@ void applyKey(DeviceConfig& c, const std::string& key, const std::string& value,
     needBool(&c.quiet);
   } else if (key == "throttle") {
     needBool(&c.throttle);
+  } else if (key == "throttle_input") {
+    needBool(&c.throttle_input);
   } else if (key.compare(0, 4, "ati.") == 0) {
     long n = 0;
     if (!parseLong(key.substr(4), &n) || n < 0 || n > 255) fail(line, "bad ATI number in '" + key + "'");

@@ -52,6 +52,7 @@ struct DeviceConfig {
   bool verbose = true;               // verbose: V1 (words) or V0 (digits) after power-on or ATZ
   bool quiet = false;                // quiet: Q1 after power-on or ATZ
   bool throttle = true;              // throttle: pace what it sends at the line rate
+  bool throttle_input = false;       // throttle_input: hear no faster than the line rate either
   std::map<int, std::string> ati;    // ati.N: the answer to ATIn, lines separated by "\n"
   std::string model;                 // model, version, country, special_build: facts for dialogues
   std::string version;

@@ -30,6 +30,7 @@ const char kHelp[] =
     "  speed = 115200                the speed the device runs at; the host must match it\n"
     "  echo = on | verbose = on | quiet = off     settings after power-on and ATZ\n"
     "  throttle = on                 send no faster than the line speed (10 bits a byte)\n"
+    "  throttle_input = off          hear no faster than the line speed either\n"
     "  ati.N = text                  answer to ATIn (\\n or += for more lines); absent: ERROR\n"
     "  model, version, country, special_build     device facts for the family dialogues\n"
     "  family = name[, name...]      family dialogues (also 'dialogues'); registered: %s\n"
