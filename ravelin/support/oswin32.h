@@ -110,6 +110,10 @@ void os_SetExeDirForTesting(const char *pszDir);
 // found; otherwise 0, and pszPath holds the exact-name path (where the file would be created).
 int os_FindBesideExe(const char *pszName, char *pszPath, int nCapacity);
 
+// True when the standard error stream is a terminal (front ends draw a progress bar there,
+// plain lines otherwise).
+bool os_StderrIsTerminal();
+
 // ---------------------------------------------------------------------------------------------
 // Mutexes and threads
 

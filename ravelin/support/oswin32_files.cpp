@@ -70,3 +70,7 @@ int osfl_Delete(const char *pszPath) {
     if (pszPath == nullptr) return -1;
     return ::unlink(pszPath) == 0 ? 0 : -1;
 }
+
+bool os_StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) != 0;
+}

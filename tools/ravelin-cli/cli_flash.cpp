@@ -1,7 +1,5 @@
 // ravelin-cli flash: one device update on one port, exactly as the update run's flash thread performs
 // it, with a progress bar on stderr and the result at the end.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -239,7 +237,7 @@ int cli_Flash(int argc, char **argv)
         return 16;
     }
     // The progress display polls the record as the progress page does, a few times a second.
-    bool bTerminal = isatty(fileno(stderr)) != 0;
+    bool bTerminal = os_StderrIsTerminal();
     std::string lastLine;
     while (!pJob->bDone.load()) {
         showProgress(pUpdate, bTerminal, &lastLine);
