@@ -195,3 +195,9 @@ int flsh_CheckAfterFlash(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback
 // Reads the whole sorted image and checks every record and its checksum before the device is
 // touched. True when the image is sound.
 bool flsh_CheckImage(osfl_Handle hImage);
+// Reads the unsorted image and tells whether the sorter read every address in it as the record
+// parser reads it. The sorter takes only upper-case hexadecimal digits in an offset or a base value;
+// a lower-case one puts records out of order or under a wrong base, and programming them would
+// leave the device holding something else than the image. True when no such digit is there (also
+// when the image cannot be read: the sort reports that).
+bool flsh_CheckImageDigits(osfl_Handle hImage);

@@ -2,6 +2,7 @@
 // them with "ATFLP", and the check of the whole image before the device is touched.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "ravelin/flash/flsh.h"
 #include "ravelin/support/log.h"
@@ -108,10 +109,15 @@ int flsh_BuildBlock(FlshWork *pWork, osfl_Handle hImage, int nBlockSize, std::ui
             std::uint32_t nToBoundary = flsh_kSectorSpan - (pWork->nBlockAddress % flsh_kSectorSpan);
             nLimit = std::min(nSize, nToBoundary);
         } else {
-            // Unsigned distances: bytes below the block start or its current end count as far away.
+            // Bytes below the block start end the block (a later base reaching back). Bytes that
+            // start inside what the block already holds (records with equal or overlapping
+            // addresses) stay in it: sent as a block of their own they would wipe the rest of
+            // that 128-byte line on the device with 0xFF.
+            if (nStart < pWork->nBlockAddress)
+                break;
             std::uint32_t nFromStart = nStart - pWork->nBlockAddress;
-            std::uint32_t nFromEnd = nStart - (pWork->nBlockAddress + nLength);
-            if (nFromStart > nSize || nFromEnd > flsh_kBlockAlign)
+            std::uint32_t nEnd = pWork->nBlockAddress + nLength;
+            if (nFromStart > nSize || (nStart > nEnd && nStart - nEnd > flsh_kBlockAlign))
                 break;
             if (nFromStart >= nLimit) {
                 nLength = nLimit;
@@ -121,7 +127,8 @@ int flsh_BuildBlock(FlshWork *pWork, osfl_Handle hImage, int nBlockSize, std::ui
         std::uint32_t nOffset = nStart - pWork->nBlockAddress;
         std::uint32_t nCopy = std::min(static_cast<std::uint32_t>(pWork->nPendingCount), nLimit - nOffset);
         std::memcpy(pWork->abBlock + nOffset, pWork->record.abData + pWork->nPendingPosition, nCopy);
-        nLength = nOffset + nCopy;
+        // An overlapping record must not shorten the block: the bytes past it are still to be sent.
+        nLength = std::max(nLength, nOffset + nCopy);
         pWork->nPendingAddress += nCopy;
         pWork->nPendingPosition += static_cast<std::int32_t>(nCopy);
         pWork->nPendingCount -= static_cast<std::int32_t>(nCopy);
@@ -242,6 +249,39 @@ bool flsh_CheckImage(osfl_Handle hImage)
             break;
         if (record.nType == hex_kEndOfFile) {
             bSound = true;
+            break;
+        }
+    }
+    delete pBuffer;
+    return bSound;
+}
+
+bool flsh_CheckImageDigits(osfl_Handle hImage)
+{
+    os_LineBuffer *pBuffer = new (std::nothrow) os_LineBuffer;
+    if (pBuffer == nullptr)
+        return false;
+    pBuffer->nRemaining = 0;
+    pBuffer->nPosition = 0;
+    auto lowerHex = [](const char *pszAt) {
+        for (int i = 0; i < 4; ++i)
+            if (pszAt[i] >= 'a' && pszAt[i] <= 'f')
+                return true;
+        return false;
+    };
+    bool bSound = true;
+    for (;;) {
+        char szLine[flsh_kImageLineLen];
+        int nRead = os_ReadNextLine(hImage, szLine, flsh_kImageLineLen, pBuffer);
+        if (nRead <= 0)
+            break;
+        std::size_t nLength = std::strlen(szLine);
+        if (nLength < 9)
+            continue;
+        int nType = hexDigitValue(szLine[7]) * 16 + hexDigitValue(szLine[8]);
+        bool bBase = (nType == hex_kExtSegment || nType == hex_kExtLinear) && nLength >= 13;
+        if ((nType == hex_kData && lowerHex(szLine + 3)) || (bBase && lowerHex(szLine + 9))) {
+            bSound = false;
             break;
         }
     }

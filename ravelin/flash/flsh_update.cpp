@@ -31,8 +31,8 @@ struct UpdateSession {
 };
 
 // Sorts the image into a private temporary file, opens it, and reads it through once with the
-// record parser before anything goes to the device: a damaged image must not leave a device
-// half-written. Returns 0 or the update result.
+// record parser before anything goes to the device: a damaged image, or one whose addresses the
+// sorter cannot read, must not leave a device half-written. Returns 0 or the update result.
 int prepareImage(UpdateSession *pSession, DeviceUpdate *pUpdate, ProgressCallback pfnProgress)
 {
     if (!flsh_MakeTempFile(pSession->szTempPath, os_kPathLen)) {
@@ -43,6 +43,16 @@ int prepareImage(UpdateSession *pSession, DeviceUpdate *pUpdate, ProgressCallbac
     pSession->pWork->sortWork.pOwner = pUpdate;
     if (sortHexFile(pUpdate->szImagePath, pSession->szTempPath, &pSession->pWork->sortWork, pfnProgress) != 0)
         return FR_SORT_FAILED;
+    osfl_Handle hImage = osfl_Open(pUpdate->szImagePath, osfl_kRead);
+    if (hImage == osfl_kInvalidHandle)
+        return FR_HEX_OPEN_FAILED;
+    bool bDigitsSound = flsh_CheckImageDigits(hImage);
+    osfl_Close(hImage);
+    if (!bDigitsSound) {
+        log_Write(__LINE__, kModule, "<%s> Lower-case address digits in %s", flsh_PortDisplayName(pUpdate),
+                  pUpdate->szImagePath);
+        return FR_BAD_HEX;
+    }
     pSession->hSorted = osfl_Open(pSession->szTempPath, osfl_kRead);
     if (pSession->hSorted == osfl_kInvalidHandle)
         return FR_SORT_FAILED;

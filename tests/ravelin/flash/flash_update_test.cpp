@@ -240,6 +240,23 @@ TEST_F(FlashUpdateTest, BlocksKeepToSixteenKiBAndStartAfterGaps)
     EXPECT_EQ(0xFF, dev.state().flash.byte(0x3F90));
 }
 
+TEST_F(FlashUpdateTest, RecordsRepeatingAddressesDoNotWipeTheirLine)
+{
+    // A record at 0x70-0x8F, then its first 8 bytes again at the same address: the device must end
+    // up holding all 32 bytes, not 0xFF after 0x77 from a second block over the same line.
+    modemsim::Device &dev = loader();
+    std::vector<std::uint8_t> data(32);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0x40 + i);
+    setImageText(crlfLines({hexRecord(0, 0x70, data),
+                            hexRecord(0, 0x70, std::vector<std::uint8_t>(data.begin(), data.begin() + 8)),
+                            ":00000001FF"}));
+    image.clear();
+    for (std::size_t i = 0; i < data.size(); ++i) image[0x70 + static_cast<std::uint32_t>(i)] = data[i];
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ((std::vector<std::string>{"0:100"}), blocksOf(dev));
+    expectDeviceHoldsImage(dev);
+}
+
 TEST_F(FlashUpdateTest, BootJumpFamiliesStartWithTheJump)
 {
     modemsim::Device &dev = loader();
@@ -437,6 +454,40 @@ TEST_F(FlashUpdateTest, ABadImageLeavesTheDeviceUntouched)
     EXPECT_EQ("", dev.state().value("loader.entries"));
     EXPECT_EQ(0u, dev.state().flash.extent());
     EXPECT_TRUE(sortDirEmpty());
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+TEST_F(FlashUpdateTest, LowerCaseAddressDigitsLeaveTheDeviceUntouched)
+{
+    // The sorter reads "00f0" as a larger offset than "0100" and "001a" as another base: such an
+    // image would be programmed out of order (0x80-0x9F wiped by a later block) or at a wrong address.
+    modemsim::Device &dev = loader();
+    std::vector<std::string> lines;
+    for (std::uint32_t a = 0; a < 0x200; a += 16)
+        lines.push_back(lowerCase(hexRecord(0, a, std::vector<std::uint8_t>(16, static_cast<std::uint8_t>(a)))));
+    lines.push_back(":00000001FF");
+    setImageText(crlfLines(lines));
+    EXPECT_EQ(FR_BAD_HEX, flash());
+    EXPECT_TRUE(dev.state().commands().empty());
+    EXPECT_EQ(0u, dev.state().flash.extent());
+    EXPECT_TRUE(sortDirEmpty());
+
+    setImageText(crlfLines({lowerCase(hexRecord(4, 0, {0x00, 0x1A})), hexRecord(0, 0x0000, {1, 2, 3, 4}),
+                            ":00000001FF"}));
+    EXPECT_EQ(FR_BAD_HEX, flash());
+    EXPECT_EQ(0u, dev.state().flash.extent());
+
+    // Lower-case digits in the data and the checksum are read alike by both and flash as usual.
+    setImageText(crlfLines({lowerCase(hexRecord(0, 0x0100, {0xAB, 0xCD, 0xEF, 0x12})), ":00000001FF"}));
+    image = {{0x100, 0xAB}, {0x101, 0xCD}, {0x102, 0xEF}, {0x103, 0x12}};
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    expectDeviceHoldsImage(dev);
 }
 
 TEST_F(FlashUpdateTest, ImagesThatCannotBeSortedOrOpened)

@@ -116,6 +116,34 @@ TEST_F(BlockTest, RecordsSpanningBlocksContinueInTheNext)
     EXPECT_EQ(image, rebuilt);
 }
 
+TEST_F(BlockTest, OverlappingRecordsStayInOneBlockAndTheLaterWins)
+{
+    // 0x70-0x8F, then 8 bytes again at 0x70 (equal addresses), then 4 bytes inside at 0x80. Sent as
+    // blocks of their own, the later records would wipe 0x00-0x7F of the line with 0xFF.
+    auto result = blocks({hexRecord(0, 0x70, bytesFrom(0x10, 32)), hexRecord(0, 0x70, bytesFrom(0xA0, 8)),
+                          hexRecord(0, 0x80, bytesFrom(0xC0, 4)), ":00000001FF"},
+                         flsh_kBlockSize);
+    ASSERT_EQ(1u, result.size());
+    EXPECT_EQ(0x00u, result[0].address);
+    ASSERT_EQ(256u, result[0].bytes.size()) << "the overlap must not shorten the block";
+    std::vector<std::uint8_t> want(256, 0xFF);
+    for (int i = 0; i < 32; ++i) want[0x70 + i] = static_cast<std::uint8_t>(0x10 + i);
+    for (int i = 0; i < 8; ++i) want[0x70 + i] = static_cast<std::uint8_t>(0xA0 + i);
+    for (int i = 0; i < 4; ++i) want[0x80 + i] = static_cast<std::uint8_t>(0xC0 + i);
+    EXPECT_EQ(want, result[0].bytes);
+    std::uint8_t x = 0;
+    for (std::uint8_t b : want) x ^= b;
+    EXPECT_EQ(x, result[0].checksum);
+
+    // A record below the block's start (a later base reaching back) still starts a block of its own.
+    auto back = blocks({":020000021000EC", hexRecord(0, 0x0000, bytesFrom(1, 16)), ":020000020000FC",
+                        hexRecord(0, 0x0100, bytesFrom(2, 16)), ":00000001FF"},
+                       flsh_kBlockSize);
+    ASSERT_EQ(2u, back.size());
+    EXPECT_EQ(0x10000u, back[0].address);
+    EXPECT_EQ(0x0100u, back[1].address);
+}
+
 TEST_F(BlockTest, BootJumpReplacesTheFirstThreeBytesAtAddressZero)
 {
     auto result = blocks({hexRecord(0, 0, bytesFrom(0x10, 8)), ":00000001FF"}, flsh_kBlockSize, FLF_BOOT_JUMP);
