@@ -14,6 +14,8 @@
 namespace {
 
 const int kBaudRate = 38400;
+const int kLowestPort = 1;
+const int kHighestPort = 255;
 const long kPowerUpMs = 4000;        // modems that were just opened need time before they listen
 const long kBetweenCommandsMs = 1000;
 const long kEchoOffTimeoutMs = 5000;
@@ -178,7 +180,11 @@ void CModemJob::Run()
     CPortSettings settings(static_cast<uint8_t>(m_portNumber), kBaudRate, 8, 1, 0, CPortSettings::kFlowNone);
     auto writer = std::make_unique<CPortWriter>(&observer, nullptr, m_stopEvent);
     bool identified = false;
-    if (writer->Open(&settings, m_logging ? CPortWriter::kLogText : CPortWriter::kLogNone, 0, true)) {
+    // The port settings hold the number in one byte: COM259 would open COM3, and the modem found there
+    // would be configured and recorded as the one on COM259.
+    const bool portNameable = m_portNumber >= kLowestPort && m_portNumber <= kHighestPort;
+    if (portNameable &&
+        writer->Open(&settings, m_logging ? CPortWriter::kLogText : CPortWriter::kLogNone, 0, true)) {
         try {
             identified = Identify(*writer);
             if (identified) {

@@ -195,6 +195,17 @@ TEST_F(ModemJobTest, APortWithoutDeviceEndsTheWorkerAtOnce)
     EXPECT_TRUE(worker.Done());
 }
 
+TEST_F(ModemJobTest, APortNumberBeyondWhatAPortCanBeNamedOpensNoOtherPort)
+{
+    // 259 cut to one byte is 3: the modem there must not be taken for the one on COM259.
+    modemsim::Device& modem = addCountryModem("agere_ab12.txt", 3);
+    CModemJob& worker = StartJob(259);
+    ASSERT_TRUE(worker.WaitUntilDone(kGenerousMs));
+    EXPECT_EQ(0, worker.Identified());
+    ASSERT_TRUE(job->Wait(kGenerousMs));
+    EXPECT_EQ("", HostBytes(modem, ""));
+}
+
 TEST_F(ModemJobTest, StopWhileReadyKeepsTheModemIdentified)
 {
     modemsim::Device& modem = addCountryModem("conexant_cx56000.txt", 16);
