@@ -1,5 +1,6 @@
 #include "country/config/private_profile.h"
 
+#include "country/PortWriter/DirectoryLock.h"
 #include "country/config/text_fields.h"
 
 #include <filesystem>
@@ -176,6 +177,9 @@ bool ProfileWriteStrings(const std::string& file, const std::string& section,
                          const std::vector<std::pair<std::string, std::string>>& keyValues)
 {
     std::lock_guard<std::mutex> hold(g_writeLock);
+    // Other programs may change the same file; without the lock one of two changes made at once is lost.
+    // When the lock cannot be had (a missing directory) the write goes on and fails or succeeds by itself.
+    CDirectoryLock otherPrograms(std::filesystem::path(file).parent_path().string());
     bool exists = false;
     std::vector<std::string> lines = ReadLines(file, &exists);
     for (const auto& keyValue : keyValues)

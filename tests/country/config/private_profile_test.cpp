@@ -1,7 +1,12 @@
+#include "country/PortWriter/DirectoryLock.h"
 #include "country/config/private_profile.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -72,6 +77,28 @@ TEST_F(PrivateProfileTest, WriteOfSeveralKeysGivesTheSameFileAsOneWriteEach)
     ASSERT_TRUE(ProfileWriteString(other.file("test.ini"), "3", "CommPort", "3"));
     EXPECT_EQ(other.read("test.ini"), dir.read("test.ini"));
     EXPECT_FALSE(dir.exists("test.ini.new"));
+}
+
+TEST_F(PrivateProfileTest, WriteWaitsWhileAnotherProgramChangesAFileOfTheDirectory)
+{
+    dir.write("test.ini", "[1]\r\nCommPort=1\r\n");
+    std::atomic<bool> written{false};
+    std::thread writer;
+    {
+        // Another program between its read and its replace of the file: writing now would lose its change.
+        CDirectoryLock otherProgram(dir.path());
+        ASSERT_TRUE(otherProgram.Held());
+        writer = std::thread([&] {
+            EXPECT_TRUE(ProfileWriteString(ini, "3", "CommPort", "3"));
+            written = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(written.load());
+        dir.write("test.ini", "[1]\r\nCommPort=1\r\n\r\n[2]\r\nCommPort=2\r\n");
+    }
+    writer.join();
+    EXPECT_TRUE(written.load());
+    EXPECT_EQ("[1]\r\nCommPort=1\r\n\r\n[2]\r\nCommPort=2\r\n\r\n[3]\r\nCommPort=3\r\n", dir.read("test.ini"));
 }
 
 TEST_F(PrivateProfileTest, WriteIntoAMissingDirectoryFails)
