@@ -251,8 +251,9 @@ TEST_F(ScanTest, ThreeModemsAmongThirtySixPortsAreIdentifiedInParallel)
     const long elapsed = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
     // One probe takes at least the 4 s power-up and a 1 s pause; probing one port after another would take
-    // three of them. Two is a generous bound that only parallel probing meets.
-    EXPECT_LT(elapsed, RealMs(2 * 5000)) << elapsed << " ms";
+    // at least three of them. Parallel probing takes little more than one, which leaves a loaded machine
+    // almost two probes of slack below that bound.
+    EXPECT_LT(elapsed, 3 * RealMs(5000)) << elapsed << " ms";
 
     for (int attempt = 0; !jobs.AllDone(); ++attempt) {
         ASSERT_LT(attempt, 1200);
