@@ -209,14 +209,39 @@ TEST_F(ProbeTest, UsageErrorsExitWith2AndHelpDocumentsEverything)
         EXPECT_NE(help.out.find(pszTopic), std::string::npos) << pszTopic;
 }
 
+// COM2 to COM36 as entries of the bank's directory that lead nowhere: without them the probe would
+// fall back to this machine's own /dev/ttyS ports, and the test would depend on the machine.
+class DeadPortEntries {
+public:
+    explicit DeadPortEntries(const std::string &dir)
+    {
+        for (int n = 2; n <= 36; ++n) {
+            std::string link = dir + "/COM" + std::to_string(n);
+            if (symlink((dir + "/no-device-" + std::to_string(n)).c_str(), link.c_str()) == 0) links_.push_back(link);
+        }
+    }
+    ~DeadPortEntries()
+    {
+        for (const std::string &link : links_) unlink(link.c_str());
+    }
+    std::size_t Count() const { return links_.size(); }
+
+private:
+    std::vector<std::string> links_;
+};
+
 TEST_F(ProbeTest, WithoutPortsProbesCom1To36AndLogsOnRequest)
 {
     addDevice(DeviceFile("plain_version.dev"));  // COM1
+    DeadPortEntries dead(bank().dir());
+    ASSERT_EQ(dead.Count(), 35u);
     RunResult run = Run({"--json", "--log"});
     EXPECT_EQ(run.nExit, 0) << run.err;
-    EXPECT_NE(run.out.find("{\"port\": \"COM1\", \"status\": 0, \"model\": \"MX-3320\""), std::string::npos)
-        << run.out;
+    EXPECT_EQ(run.out.rfind("[\n  {\"port\": \"COM1\", \"status\": 0, \"model\": \"MX-3320\"", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.find("\"port\": \"COM", 10), std::string::npos) << "ports that do not open are left out";
     std::string log = ReadAll(dir_ + "/log.txt");
+    EXPECT_NE(log.find("urs_OpenPort: <COM36>, Invalid Handle Error, GetLastError = 00000002"), std::string::npos)
+        << "every port up to COM36 was tried";
     EXPECT_NE(log.find("<COM1>  Model MX-3320 Version 4.10a  Country PTT GERMAN, SpecialBuild "), std::string::npos)
         << log.substr(0, 2000);
     EXPECT_EQ(device(1).state().commands(), std::vector<std::string>({"AT", "ATE1V1Q0", "AT+WOPEN=1", "ATI", "ATI9"}));
