@@ -139,7 +139,7 @@ protected:
     // its way when the update returns), or after a generous wait.
     static std::vector<std::string> commandsOf(modemsim::Device &dev, std::size_t count)
     {
-        for (int i = 0; i < 200 && dev.state().commands().size() < count; ++i)
+        for (int i = 0; i < 1000 && dev.state().commands().size() < count; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return dev.state().commands();
     }
