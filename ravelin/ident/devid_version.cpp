@@ -65,7 +65,10 @@ int devid_GetVersion(char *pszVersion, const char *pszAnswer, char *pszVersionSu
         return 1;
     }
     if (const char *pszBlank = std::strrchr(pszAnswer, ' ')) {
+        // The full "ATI" answer ends with its result line: what follows the last blank runs on into
+        // "\r\n\r\nOK", which is no part of a version. The version stops at the line end.
         os_CopyTrimmed(pszVersion, pszBlank, devid_kTextLen);
+        pszVersion[std::strcspn(pszVersion, "\r\n")] = '\0';
         return 1;
     }
     log_Write(__LINE__, "devid", "[devid_GetVersion] return FALSE");

@@ -26,6 +26,8 @@ TEST(GetVersion, ReadsEachAnswerForm)
         {"RK-3360 REVISION 3.02 K", 1, "3.02", "K"},
         // Without a marker the last blank-separated part is the version.
         {"Data Modem 2.40", 1, "2.40", "(kept)"},
+        // ... and stops at the line end: the full answer's final "OK" is not part of it.
+        {"Data Modem 2.40\r\n\r\nOK", 1, "2.40", "(kept)"},
         // A marker at the very end gives an empty version and reads nothing past the text.
         {"Version", 1, "", "(kept)"},
         {"MX-3310", 0, "", "(kept)"},
