@@ -240,6 +240,8 @@ bool flsh_CheckImage(osfl_Handle hImage)
     HexAddressState state{0, 0};
     HexRecord record{};
     bool bSound = false;
+    bool bAnyData = false;
+    std::uint32_t nLastAddress = 0;
     for (;;) {
         char szLine[flsh_kImageLineLen];
         int nRead = os_ReadNextLine(hImage, szLine, flsh_kImageLineLen, pBuffer);
@@ -250,6 +252,14 @@ bool flsh_CheckImage(osfl_Handle hImage)
         if (record.nType == hex_kEndOfFile) {
             bSound = true;
             break;
+        }
+        if (record.nType == hex_kExtSegment || record.nType == hex_kExtLinear) {
+            bAnyData = false;  // a new base: its records start their own ascending run
+        } else if (record.nType == hex_kData) {
+            if (bAnyData && record.nAddress < nLastAddress)
+                break;
+            bAnyData = true;
+            nLastAddress = record.nAddress;
         }
     }
     delete pBuffer;
@@ -280,7 +290,7 @@ bool flsh_CheckImageDigits(osfl_Handle hImage)
             continue;
         int nType = hexDigitValue(szLine[7]) * 16 + hexDigitValue(szLine[8]);
         bool bBase = (nType == hex_kExtSegment || nType == hex_kExtLinear) && nLength >= 13;
-        if ((nType == hex_kData && lowerHex(szLine + 3)) || (bBase && lowerHex(szLine + 9))) {
+        if (bBase && lowerHex(szLine + 9)) {
             bSound = false;
             break;
         }

@@ -49,7 +49,7 @@ int prepareImage(UpdateSession *pSession, DeviceUpdate *pUpdate, ProgressCallbac
     bool bDigitsSound = flsh_CheckImageDigits(hImage);
     osfl_Close(hImage);
     if (!bDigitsSound) {
-        log_Write(__LINE__, kModule, "<%s> Lower-case address digits in %s", flsh_PortDisplayName(pUpdate),
+        log_Write(__LINE__, kModule, "<%s> Lower-case base digits in %s", flsh_PortDisplayName(pUpdate),
                   pUpdate->szImagePath);
         return FR_BAD_HEX;
     }
