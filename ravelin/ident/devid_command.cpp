@@ -17,6 +17,30 @@ namespace {
 // moment keeps a line that keeps failing from turning the wait into a busy loop.
 constexpr long kReadErrorPauseMs = 10;
 
+// What one pass of an answer wait gives besides a byte (0-255).
+constexpr int kNothingYet = -100; // nothing waiting, or a read error that was paused over
+constexpr int kAborted = -101;    // the callback asked to stop
+constexpr int kExpired = -102;    // the deadline ran out
+constexpr int kReadTimeout = -103;
+
+// One pass of an answer wait: the callback for its stage, the deadline, then one byte when one is
+// waiting. urs_CharsWaiting blocks for a few milliseconds when nothing is waiting, so a loop over
+// this does not spin.
+int NextAnswerByte(UrsPort *pPort, IdentifyCallback pfnCallback, DeviceUpdate *pUser, int nStage)
+{
+    os_yield();
+    if (pfnCallback && pfnCallback(pUser, nStage) == 0) return kAborted;
+    if (urs_TimerExpired(pPort)) return kExpired;
+    if (!urs_CharsWaiting(pPort)) return kNothingYet;
+    int nByte = urs_GetChar(pPort);
+    if (nByte == URS_TIMEOUT) return kReadTimeout;
+    if (nByte < 0) {
+        urs_SleepMs(kReadErrorPauseMs);
+        return kNothingYet;
+    }
+    return nByte;
+}
+
 } // namespace
 
 void devid_detail::AppendBounded(char *pszText, int nSize, const char *pszTail)
@@ -40,26 +64,12 @@ int devid_SendCommand(UrsPort *pPort, char *pszAnswer, int nAnswerSize, int nTim
     EchoSkipper echo;
     OkMatcher ok;
     while (!ok.Done()) {
-        os_yield();
-        if (pfnCallback && pfnCallback(pUser, devid_kStageWaiting) == 0) {
-            urs_StopTimer(pPort);
-            return 0;
-        }
-        if (urs_TimerExpired(pPort)) {
+        int nByte = NextAnswerByte(pPort, pfnCallback, pUser, devid_kStageWaiting);
+        if (nByte == kNothingYet) continue;
+        if (nByte < 0) {
             urs_StopTimer(pPort);
             // A full answer is whatever came before the time ran out (devices that end it without OK).
-            return bFirstLineOnly ? 0 : 1;
-        }
-        // Blocks for a few milliseconds when nothing is waiting, so this loop does not spin.
-        if (!urs_CharsWaiting(pPort)) continue;
-        int nByte = urs_GetChar(pPort);
-        if (nByte == URS_TIMEOUT) {
-            urs_StopTimer(pPort);
-            return 0;
-        }
-        if (nByte < 0) {
-            urs_SleepMs(kReadErrorPauseMs);
-            continue;
+            return (nByte == kExpired && !bFirstLineOnly) ? 1 : 0;
         }
         if (echo.Feed(nByte)) {
             if (bFirstLineOnly && nByte == '\r') echo.nState = 7;
@@ -90,24 +100,11 @@ int devid_ReadATI1(UrsPort *pPort, char *pszVersion, char *pszCountry, char *psz
     EchoSkipper echo;
     OkMatcher ok;
     while (!ok.Done()) {
-        os_yield();
-        if (pfnCallback && pfnCallback(pUser, devid_kStageAti1) == 0) {
-            urs_StopTimer(pPort);
-            return 0;
-        }
-        if (urs_TimerExpired(pPort)) {
-            urs_StopTimer(pPort);
-            return 0;
-        }
-        if (!urs_CharsWaiting(pPort)) continue;
-        int nByte = urs_GetChar(pPort);
-        if (nByte == URS_TIMEOUT) {
-            urs_StopTimer(pPort);
-            return 0;
-        }
+        int nByte = NextAnswerByte(pPort, pfnCallback, pUser, devid_kStageAti1);
+        if (nByte == kNothingYet) continue;
         if (nByte < 0) {
-            urs_SleepMs(kReadErrorPauseMs);
-            continue;
+            urs_StopTimer(pPort);
+            return 0;
         }
         if (echo.Feed(nByte)) {
             if (nByte == '\r') ++nLine;
