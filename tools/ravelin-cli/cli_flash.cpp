@@ -15,6 +15,7 @@
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
 #include "tools/ravelin-cli/commands.h"
+#include "tools/ravelin-cli/json_text.h"
 
 namespace {
 
@@ -120,24 +121,6 @@ std::string devicePathOf(const std::string &port)
     if (!port.empty() && port[0] == '/')
         return "\\\\.\\" + port;
     return "";
-}
-
-std::string jsonString(const std::string &text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 struct FlashJob {
@@ -252,8 +235,8 @@ int cli_Flash(int argc, char **argv)
     if (options.json) {
         std::printf("{\"port\": %s, \"model\": %s, \"result\": %d, \"result_text\": %s, \"loader_version\": %s, "
                     "\"speed\": %d, \"highest_block_address\": %lu, \"rejected_blocks\": %d}\n",
-                    jsonString(flsh_PortDisplayName(pUpdate)).c_str(), jsonString(options.model).c_str(), nResult,
-                    jsonString(pszText).c_str(), jsonString(pUpdate->szLoaderVersion).c_str(),
+                    cli_JsonString(flsh_PortDisplayName(pUpdate)).c_str(), cli_JsonString(options.model).c_str(), nResult,
+                    cli_JsonString(pszText).c_str(), cli_JsonString(pUpdate->szLoaderVersion).c_str(),
                     static_cast<int>(pUpdate->nSpeed), static_cast<unsigned long>(pUpdate->nHighestBlockAddress),
                     static_cast<int>(pUpdate->nRejectedBlocks));
     } else {

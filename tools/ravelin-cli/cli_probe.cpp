@@ -14,6 +14,7 @@
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
 #include "tools/ravelin-cli/commands.h"
+#include "tools/ravelin-cli/json_text.h"
 
 namespace {
 
@@ -124,33 +125,6 @@ std::string Trimmed(const char *pszText)
     return szCopy;
 }
 
-// Device answers may hold any byte: quotes, backslashes and control bytes are escaped, and bytes
-// above 0x7E are written as \u00XX, so the output is plain ASCII and always valid JSON.
-std::string JsonString(const std::string &text)
-{
-    std::string out = "\"";
-    for (unsigned char ch : text) {
-        switch (ch) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (ch < 0x20 || ch > 0x7E) {
-                char szEscape[8];
-                std::snprintf(szEscape, sizeof szEscape, "\\u%04x", ch);
-                out += szEscape;
-            } else {
-                out += static_cast<char>(ch);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 // For the table: a control byte or a byte above 0x7E would upset the terminal; it shows as '?'.
 std::string Printable(const std::string &text)
 {
@@ -169,13 +143,13 @@ void PrintJson(const std::vector<ProbeSlot> &slots)
         if (id.nStatus == devid_cOpenFailed) continue;
         out += bFirst ? "\n  {" : ",\n  {";
         bFirst = false;
-        out += "\"port\": " + JsonString(slot.display);
+        out += "\"port\": " + cli_JsonString(slot.display);
         out += ", \"status\": " + std::to_string(id.nStatus);
-        out += ", \"model\": " + JsonString(Trimmed(id.szModel));
-        out += ", \"version\": " + JsonString(Trimmed(id.szVersion));
-        out += ", \"country\": " + JsonString(Trimmed(id.szCountry));
-        out += ", \"special_build\": " + JsonString(Trimmed(id.szSpecialBuild));
-        out += ", \"version_suffix\": " + JsonString(Trimmed(id.szVersionSuffix));
+        out += ", \"model\": " + cli_JsonString(Trimmed(id.szModel));
+        out += ", \"version\": " + cli_JsonString(Trimmed(id.szVersion));
+        out += ", \"country\": " + cli_JsonString(Trimmed(id.szCountry));
+        out += ", \"special_build\": " + cli_JsonString(Trimmed(id.szSpecialBuild));
+        out += ", \"version_suffix\": " + cli_JsonString(Trimmed(id.szVersionSuffix));
         if (id.nStatus == devid_cLucentRead || id.nStatus == devid_cLucentNoFlashQuery) {
             out += ", \"lucent\": {\"sector_size\": " + std::to_string(id.lucent.nSectorSize);
             out += ", \"type\": " + std::to_string(id.lucent.nType);
