@@ -1,5 +1,5 @@
 // The flash session core: the per-device update record, progress reporting, update result codes,
-// the choice of protocol, and the generic flash loader protocol of the maker's own modem families.
+// the generic flash loader protocol of the maker's own modem families.
 //
 // One device update brings one device on one port from "identified" to "programmed", on a thread of
 // its own. Everything here works on one DeviceUpdate and touches no other update's data, except the
@@ -66,6 +66,7 @@ const char *flsh_ResultText(int nResult);
 // Flash modes and block sizes
 
 constexpr int flsh_kNormalFlash = 0;
+constexpr int flsh_kGoFlash = 1;           // Lucent/Agere: identification found a running loader (status 9)
 constexpr int flsh_kFullFlash = 2;
 constexpr int flsh_kBlockSize = 4096;       // loaders from 1.08 on
 constexpr int flsh_kSmallBlockSize = 128;   // loaders before 1.08
@@ -145,8 +146,8 @@ void flsh_ClearCancelForTesting(void);
 // Identification thread: identifies the device on the record's port into its identity record and
 // stores identification's status in the result. Returns 0.
 int flsh_Identify(DeviceUpdate *pUpdate);
-// Flash thread: runs the protocol the family flags choose and stores its result. Returns 0.
-int flsh_RunProtocol(DeviceUpdate *pUpdate);
+// The flash thread body, flsh_RunProtocol, is declared in ravelin/protocols/flsh_choice.h: it calls
+// the chip protocols, which are built on this library.
 
 // The generic flash loader protocol. Returns an update result code.
 int flsh_Update(ProgressCallback pfnProgress, DeviceUpdate *pUpdate);

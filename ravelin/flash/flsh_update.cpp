@@ -1,9 +1,9 @@
-// The generic flash loader protocol as a whole (flsh_Update) and the two thread bodies of a device
-// update: identification and the flash run with its choice of protocol.
+// The generic flash loader protocol as a whole (flsh_Update) and the identification thread body of a
+// device update. The flash thread body, which chooses among all protocols, sits with the chip
+// protocols (ravelin/protocols/flsh_choice.h).
 #include <new>
 
 #include "ravelin/flash/flsh.h"
-#include "ravelin/flash/flsh_protocols.h"
 #include "ravelin/flash/flsh_tempfile.h"
 #include "ravelin/support/log.h"
 
@@ -126,12 +126,5 @@ int flsh_Identify(DeviceUpdate *pUpdate)
 {
     int nStatus = devid_IdentifyPort(&pUpdate->identity, pUpdate->szPortPath, flsh_IdentifyCallback, pUpdate);
     pUpdate->nResult = nStatus;
-    return 0;
-}
-
-int flsh_RunProtocol(DeviceUpdate *pUpdate)
-{
-    FlashProtocol pfnProtocol = flsh_ChooseProtocol(pUpdate->flags);
-    pUpdate->nResult = pfnProtocol(flsh_ProgressCallback, pUpdate);
     return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "ravelin/catalogue/catalogue.h"
 #include "ravelin/flash/flsh.h"
+#include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
 #include "tools/ravelin-cli/commands.h"
