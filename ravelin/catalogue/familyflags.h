@@ -28,6 +28,10 @@ constexpr std::uint32_t FLF_DOWNLOAD_115200 = 0x00004000; // chip download at 11
 constexpr std::uint32_t FLF_SIEMENS = 0x00008000;       // Siemens protocol
 constexpr std::uint32_t FLF_DOT = 0x00010000;           // dot/upload protocol
 constexpr std::uint32_t FLF_NO_DEFAULTS = 0x00200000;   // Rockwell: no factory-defaults restore
+constexpr std::uint32_t FLF_POWER_CYCLE = 0x00020000;   // dot/upload: download mode by switching off and on
+constexpr std::uint32_t FLF_DOT_TRAILER = 0x00100000;   // dot/upload: every block ends with the byte 0x17
+// dot/upload: 128-byte blocks instead of 64 (the bit the multi-port card families use for their pieces)
+constexpr std::uint32_t FLF_DOT_BLOCK_128 = FLF_CARD_128;
 
 // The word of a family that the table does not know, and of a model line without a family.
 constexpr std::uint32_t cat_kDefaultFlags = 0x00000005;

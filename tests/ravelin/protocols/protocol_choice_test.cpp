@@ -3,7 +3,10 @@
 
 #include <cstdlib>
 
+#include "ravelin/protocols/cfflsh.h"
 #include "ravelin/protocols/flsh_choice.h"
+#include "ravelin/protocols/rockflsh.h"
+#include "ravelin/protocols/siemensflsh.h"
 
 namespace {
 
@@ -16,6 +19,13 @@ struct ChoiceCase {
 // One row per family bit, alone and together with a later family's bit (the earlier bit wins).
 const ChoiceCase kChoices[] = {
     {0x00000000, flsh_Update, "generic"},
+    {0x00000200, rockflsh_Flash, "Rockwell"},
+    {0x00204A00, rockflsh_Flash, "Rockwell"},
+    {FLF_ROCKWELL | FLF_SIEMENS | FLF_DOT, rockflsh_Flash, "Rockwell"},
+    {0x00008000, siemensflsh_Flash, "Siemens"},
+    {FLF_SIEMENS | FLF_DOT, siemensflsh_Flash, "Siemens"},
+    {0x00010080, cfflsh_Flash, "dot/upload"},
+    {0x00170000, cfflsh_Flash, "dot/upload"},
     {0x00000024, flsh_Update, "generic"},
     {FLF_BOOT_JUMP | FLF_FAST_START | FLF_ADDR32, flsh_Update, "generic"},
 };

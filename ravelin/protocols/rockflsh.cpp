@@ -1,0 +1,202 @@
+#include "ravelin/protocols/rockflsh.h"
+
+#include <cstring>
+
+#include "ravelin/catalogue/catalogue.h"
+#include "ravelin/protocols/chip_wait.h"
+#include "ravelin/support/log.h"
+
+namespace {
+
+const char *const kModule = "rockflsh";
+const char kRestoreDefaults[] = "AT&F&W&W1Z\r";
+const char kEnterDownload[] = "AT**\r";
+
+// Everything rockflsh_Flash must undo once the port is open.
+struct RockSession {
+    UrsPort port{};
+    osfl_Handle hLoader = osfl_kInvalidHandle;
+    osfl_Handle hImage = osfl_kInvalidHandle;
+
+    int finish(int nResult)
+    {
+        if (hImage != osfl_kInvalidHandle)
+            osfl_Close(hImage);
+        if (hLoader != osfl_kInvalidHandle)
+            osfl_Close(hLoader);
+        urs_ClosePort(&port);
+        return nResult;
+    }
+};
+
+// Reads the whole file once with the line reader the transfer uses and rewinds it. The chip takes the
+// files as they are read, so a line the reader cannot take half-way through would leave the device in
+// download mode with half a loader or half an image: such a file is refused before anything is sent.
+bool fileLinesFit(osfl_Handle hFile)
+{
+    os_LineBuffer buffer;
+    buffer.nRemaining = 0;
+    char szLine[rockflsh_kLineLen];
+    int nRead;
+    while ((nRead = os_ReadNextLine(hFile, szLine, sizeof szLine, &buffer)) > 0) {
+    }
+    osfl_Seek(hFile, 0, osfl_kSeekStart);
+    return nRead == 0;
+}
+
+// The factory-defaults restore around a download; its answer is not needed. 0, or FR_ABORTED.
+int restoreDefaults(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback pfnProgress)
+{
+    if (!pUpdate->restoreDefaults || (pUpdate->flags & FLF_NO_DEFAULTS) != 0)
+        return 0;
+    if (!pfnProgress(pUpdate, flsh_cRestoreDefaults, 0, 0))
+        return FR_ABORTED;
+    urs_PutString(pPort, kRestoreDefaults);
+    rockflsh_WaitInitiated(pPort);
+    urs_Sleep(3);
+    return 0;
+}
+
+int waitFor(UrsPort *pPort, int nSeconds, const char *pszFirst, const char *pszSecond, int nTimeoutResult)
+{
+    const char *const apszAnswers[] = {"OK", pszFirst, pszSecond};
+    return chip_WaitForAnswer(pPort, nSeconds, apszAnswers, 3) >= 0 ? 0 : nTimeoutResult;
+}
+
+} // namespace
+
+int rockflsh_WaitInitiated(UrsPort *pPort)
+{
+    return waitFor(pPort, rockflsh_kInitiatedSeconds, "Download initiated ..\r", "Download Initiated ..\r\n",
+                   FR_HANDSHAKE_FAILURE);
+}
+
+int rockflsh_WaitFlashCode(UrsPort *pPort)
+{
+    return waitFor(pPort, rockflsh_kFlashCodeSeconds, "Download flash code ..\r", "Upload NV_Ram Data ..\r\n",
+                   FR_HANDSHAKE_FAILURE);
+}
+
+int rockflsh_WaitProgrammed(UrsPort *pPort)
+{
+    return waitFor(pPort, rockflsh_kProgrammedSeconds, "Device successfully programmed\r\n",
+                   "Upload successfully completed\r", FR_VERIFY_FAILED);
+}
+
+int rockflsh_LoaderPath(const char *pszImagePath, const char *pszModel, char *pszPath, int nCapacity)
+{
+    char szLoader[cat_kLoaderLen];
+    cat_LoaderForImage(pszImagePath, szLoader, sizeof szLoader);
+    if (szLoader[0] == '\0')
+        cat_LoaderForModel(pszModel, szLoader, sizeof szLoader);
+    // A catalogue line may name no loader: no file of an empty name can be opened, the default can.
+    if (szLoader[0] == '\0')
+        os_CopyBounded(szLoader, cat_kDefaultLoader, sizeof szLoader);
+    return os_FindBesideExe(szLoader, pszPath, nCapacity);
+}
+
+int rockflsh_SendFile(RockWork *pWork, UrsPort *pPort, osfl_Handle hFile, ProgressCallback pfnProgress)
+{
+    DeviceUpdate *pOwner = pWork->pOwner;
+    const std::uint32_t nSize = static_cast<std::uint32_t>(osfl_Size(hFile));
+    pWork->lineBuffer.nRemaining = 0;
+    pWork->lineBuffer.nPosition = 0;
+    std::uint32_t nPercent = 0;
+    for (long nLines = 0;; ++nLines) {
+        if (nLines % 1000 == 0)
+            os_yield();
+        // Room for the line and the CR LF put back after it.
+        char szLine[rockflsh_kLineLen + 2];
+        std::memset(szLine, 0, sizeof szLine);
+        int nRead = os_ReadNextLine(hFile, szLine, rockflsh_kLineLen, &pWork->lineBuffer);
+        if (nRead < 0)
+            return FR_BAD_HEX;
+        if (nRead == 0)
+            return pfnProgress(pOwner, flsh_cProgramDone, 100, 0) ? FR_SUCCESSFUL : FR_ABORTED;
+        if (char *pFeed = std::strchr(szLine, '\n'))
+            *pFeed = '\0';
+        std::strcat(szLine, "\r");
+        if (urs_PutBlock(pPort, szLine, static_cast<long>(std::strlen(szLine))) != URS_OK) {
+            log_Write(__LINE__, kModule, "Error:  PutBlock <%s>", szLine);
+            log_Flush();
+            return pfnProgress(pOwner, flsh_cBlockRejected, static_cast<std::int32_t>(nPercent), 0) ? FR_VERIFY_FAILED
+                                                                                                  : FR_ABORTED;
+        }
+        log_Flush();
+        long nPosition = osfl_Tell(hFile);
+        if (nSize > 0 && nPosition >= 0)
+            nPercent = (static_cast<std::uint32_t>(nPosition) * 100u) / nSize;
+        if (!pfnProgress(pOwner, flsh_cProgramming, static_cast<std::int32_t>(nPercent), 0))
+            return FR_ABORTED;
+    }
+}
+
+int rockflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
+{
+    const char *pszPort = flsh_PortDisplayName(pUpdate);
+    char szLoaderPath[os_kPathLen];
+    rockflsh_LoaderPath(pUpdate->szImagePath, pUpdate->identity.szModel, szLoaderPath, sizeof szLoaderPath);
+
+    RockSession session;
+    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK)
+        return FR_PORT_OPEN_FAILED;
+    log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
+
+    if (!pUpdate->noProgramming) {
+        session.hLoader = osfl_Open(szLoaderPath, osfl_kRead);
+        if (session.hLoader == osfl_kInvalidHandle) {
+            log_Write(__LINE__, kModule, "<%s>  Unable to open LoaderFiled %s", pszPort, szLoaderPath);
+            return session.finish(FR_HEX_OPEN_FAILED);
+        }
+        log_Write(__LINE__, kModule, "<%s> File opened", szLoaderPath);
+        session.hImage = osfl_Open(pUpdate->szImagePath, osfl_kRead);
+        if (session.hImage == osfl_kInvalidHandle) {
+            log_Write(__LINE__, kModule, "<%s>  Unable to open Hex File %s", pszPort, pUpdate->szImagePath);
+            return session.finish(FR_HEX_OPEN_FAILED);
+        }
+        log_Write(__LINE__, kModule, "<%s> File opened", pUpdate->szImagePath);
+        log_Flush();
+        if (!fileLinesFit(session.hLoader) || !fileLinesFit(session.hImage)) {
+            log_Write(__LINE__, kModule, "<%s> A line of the loader or the image is unreadable or longer than %d characters",
+                      pszPort, rockflsh_kLineLen - 2);
+            return session.finish(FR_BAD_HEX);
+        }
+    }
+
+    const std::uint32_t nBaud = (pUpdate->flags & FLF_DOWNLOAD_115200) != 0
+                                    ? 115200u
+                                    : static_cast<std::uint32_t>(pUpdate->nSpeed);
+    urs_SetUart(&session.port, nBaud, 8, 0, 0, 1);
+
+    if (restoreDefaults(&session.port, pUpdate, pfnProgress) != 0)
+        return session.finish(FR_ABORTED);
+    // Without programming there is nothing to download: like the generic protocol, the device is
+    // left alone but for the defaults.
+    if (pUpdate->noProgramming)
+        return session.finish(FR_SUCCESSFUL);
+
+    if (!pfnProgress(pUpdate, flsh_cProgramStart, 0, 0))
+        return session.finish(FR_ABORTED);
+    int nResult = urs_PutString(&session.port, kEnterDownload);
+    if (nResult != URS_OK)
+        return session.finish(nResult);
+    if (rockflsh_WaitInitiated(&session.port) != 0)
+        return session.finish(FR_HANDSHAKE_FAILURE);
+
+    RockWork work;
+    work.pOwner = pUpdate;
+    nResult = rockflsh_SendFile(&work, &session.port, session.hLoader, pfnProgress);
+    if (nResult != 0)
+        return session.finish(nResult);
+    if (rockflsh_WaitFlashCode(&session.port) != 0)
+        return session.finish(FR_HANDSHAKE_FAILURE);
+    nResult = rockflsh_SendFile(&work, &session.port, session.hImage, pfnProgress);
+    if (nResult != 0)
+        return session.finish(nResult);
+
+    nResult = rockflsh_WaitProgrammed(&session.port);
+    urs_Sleep(4);
+    if (restoreDefaults(&session.port, pUpdate, pfnProgress) != 0)
+        return session.finish(FR_ABORTED);
+    return session.finish(nResult);
+}
