@@ -1,0 +1,164 @@
+// The boot code of the "CF" device families as the dot/upload download meets it.
+//
+// "AT**" enters download mode: the boot code says "UPLOAD FILE\r\n" and then a dot when it is ready.
+// Devices that enter download mode only at power-on say the dot by themselves instead, a while after
+// the host has opened the port (the user switched the device off and on). Blocks then come as "W",
+// the block's data bytes and, on some families, the byte 0x17; each is acknowledged with a dot. "E"
+// ends the image; what follows it is taken without answer.
+//
+// Device file keys:
+//   family = dot
+//   dot.block = 64                   block size (64 or 128)
+//   dot.trailer = off                every block ends with 0x17 (a block without it gets "ERROR")
+//   dot.power_cycle_ms = -1          0 or more: no "AT**"; the dot comes this long after the host has
+//                                    opened the port and set the device's speed
+//   fault.dot.no_banner = on         nothing after "AT**"
+//   fault.dot.no_ready = on          no dot after the banner (or after the power cycle)
+//   fault.dot.ready_error = on       "ERROR" instead of that dot
+//   fault.dot.block.N = E,E,.        answers to the tries of block N (1-based): "." a dot, "E" "ERROR",
+//                                    "-" nothing; once used up, a dot
+//
+// Kept in the device state: dot.data (data bytes of every acknowledged block, also programmed into
+// flash memory from address 0 on), dot.end (every byte after "E"), dot.blocks (blocks heard, tries
+// included), dot.flow ("on" when the host had CTS flow control set on entry), dot.speed, dot.entries.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/modemsim/chip_dialogue_util.h"
+#include "tools/modemsim/device.h"
+#include "tools/modemsim/dialogue.h"
+
+namespace {
+
+using modemsim::chipsim::append;
+using modemsim::chipsim::bump;
+using modemsim::chipsim::items;
+using modemsim::chipsim::upper;
+
+constexpr long kOpenPollMs = 20;
+
+class DotBootCode : public modemsim::Dialogue {
+ public:
+  explicit DotBootCode(const modemsim::DeviceConfig& config)
+      : config_(config),
+        block_size_(static_cast<size_t>(config.getInt("dot.block", 64))),
+        trailer_(config.getBool("dot.trailer")),
+        power_cycle_ms_(config.getInt("dot.power_cycle_ms", -1)),
+        no_banner_(config.getBool("fault.dot.no_banner")),
+        no_ready_(config.getBool("fault.dot.no_ready")),
+        ready_error_(config.getBool("fault.dot.ready_error")) {}
+
+  void onStart(modemsim::Device& dev) override {
+    if (power_cycle_ms_ < 0) return;
+    waiting_for_host_ = true;
+    dev.setTimer(this, kOpenPollMs);
+  }
+
+  void onTimer(modemsim::Device& dev) override {
+    if (waiting_for_host_) {
+      if (dev.hostOpens() == 0 || !dev.speedsMatch()) {
+        dev.setTimer(this, kOpenPollMs);
+        return;
+      }
+      waiting_for_host_ = false;
+      dev.setTimer(this, power_cycle_ms_);
+      return;
+    }
+    enter(dev);
+    ready(dev);
+  }
+
+  bool onCommand(modemsim::Device& dev, const std::string& line) override {
+    if (power_cycle_ms_ >= 0 || upper(line) != "AT**") return false;
+    enter(dev);
+    if (no_banner_) return true;
+    dev.send("UPLOAD FILE\r\n");
+    ready(dev);
+    return true;
+  }
+
+  bool onByte(modemsim::Device& dev, uint8_t byte) override {
+    if (dev.streamOwner() != this) return false;
+    switch (stage_) {
+      case Stage::kIdle:
+        if (byte == 'W') {
+          stage_ = Stage::kBlock;
+          block_.clear();
+        } else if (byte == 'E') {
+          stage_ = Stage::kEnd;
+          dev.state().setValue("dot.end", "");
+        } else {
+          bump(dev.state(), "dot.stray");
+        }
+        break;
+      case Stage::kBlock:
+        block_ += static_cast<char>(byte);
+        if (block_.size() == block_size_ + (trailer_ ? 1 : 0)) {
+          stage_ = Stage::kIdle;
+          answerBlock(dev);
+        }
+        break;
+      case Stage::kEnd:
+        append(dev.state(), "dot.end", std::string(1, static_cast<char>(byte)));
+        break;
+    }
+    return true;
+  }
+
+ private:
+  enum class Stage { kIdle, kBlock, kEnd };
+
+  void enter(modemsim::Device& dev) {
+    modemsim::chipsim::noteLine(dev, "dot");
+    stage_ = Stage::kIdle;
+    dev.takeStream(this);
+  }
+
+  void ready(modemsim::Device& dev) {
+    if (ready_error_) {
+      dev.send("ERROR");
+    } else if (!no_ready_) {
+      dev.send(".");
+    }
+  }
+
+  void answerBlock(modemsim::Device& dev) {
+    bump(dev.state(), "dot.blocks");
+    std::vector<std::string> script = items(config_, "fault.dot.block." + std::to_string(block_number_));
+    size_t& cursor = cursors_[block_number_];
+    std::string answer = cursor < script.size() ? script[cursor++] : ".";
+    if (trailer_ && static_cast<uint8_t>(block_.back()) != 0x17) answer = "E";
+    if (answer == "E") {
+      dev.send("ERROR");
+      return;
+    }
+    if (answer != ".") return;
+    std::string data = block_.substr(0, block_size_);
+    dev.state().flash.program(address_, std::vector<uint8_t>(data.begin(), data.end()));
+    address_ += static_cast<uint32_t>(data.size());
+    append(dev.state(), "dot.data", data);
+    ++block_number_;
+    dev.send(".");
+  }
+
+  const modemsim::DeviceConfig config_;
+  const size_t block_size_;
+  const bool trailer_;
+  const long power_cycle_ms_;
+  const bool no_banner_, no_ready_, ready_error_;
+  bool waiting_for_host_ = false;
+  Stage stage_ = Stage::kIdle;
+  std::string block_;
+  long block_number_ = 1;
+  uint32_t address_ = 0;
+  std::map<long, size_t> cursors_;
+};
+
+const modemsim::DialogueRegistrar kRegistrar("dot", [](const modemsim::DeviceConfig& config) {
+  return std::make_unique<DotBootCode>(config);
+});
+
+}  // namespace
