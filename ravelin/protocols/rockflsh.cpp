@@ -67,20 +67,20 @@ int waitFor(UrsPort *pPort, int nSeconds, const char *pszFirst, const char *pszS
 
 int rockflsh_WaitInitiated(UrsPort *pPort)
 {
-    return waitFor(pPort, rockflsh_kInitiatedSeconds, "Download initiated ..\r", "Download Initiated ..\r\n",
+    return waitFor(pPort, rockflsh_kInitiatedSeconds, "Download initiated ..\r\n", "Download Initiated ..\r\n",
                    FR_HANDSHAKE_FAILURE);
 }
 
 int rockflsh_WaitFlashCode(UrsPort *pPort)
 {
-    return waitFor(pPort, rockflsh_kFlashCodeSeconds, "Download flash code ..\r", "Upload NV_Ram Data ..\r\n",
+    return waitFor(pPort, rockflsh_kFlashCodeSeconds, "Download flash code ..\r\n", "Upload NV_Ram Data ..\r\n",
                    FR_HANDSHAKE_FAILURE);
 }
 
 int rockflsh_WaitProgrammed(UrsPort *pPort)
 {
     return waitFor(pPort, rockflsh_kProgrammedSeconds, "Device successfully programmed\r\n",
-                   "Upload successfully completed\r", FR_VERIFY_FAILED);
+                   "Upload successfully completed\r\n", FR_VERIFY_FAILED);
 }
 
 int rockflsh_LoaderPath(const char *pszImagePath, const char *pszModel, char *pszPath, int nCapacity)
@@ -115,7 +115,7 @@ int rockflsh_SendFile(RockWork *pWork, UrsPort *pPort, osfl_Handle hFile, Progre
             return pfnProgress(pOwner, flsh_cProgramDone, 100, 0) ? FR_SUCCESSFUL : FR_ABORTED;
         if (char *pFeed = std::strchr(szLine, '\n'))
             *pFeed = '\0';
-        std::strcat(szLine, "\r");
+        std::strcat(szLine, "\r\n");
         if (urs_PutBlock(pPort, szLine, static_cast<long>(std::strlen(szLine))) != URS_OK) {
             log_Write(__LINE__, kModule, "Error:  PutBlock <%s>", szLine);
             log_Flush();
