@@ -99,6 +99,8 @@ int urs_CheckPort(const char *pszDevicePath, bool bFindHolder, UrsPortCheck *pCh
         pCheck->nState = urs_kPortFailed;
         return pCheck->nState;
     }
+    const char *pszDir = std::getenv("SERIAL_PORTS_DIR");
+    pCheck->bInPortsDir = urs_PortNumberOf(pszDevicePath) != 0 && pszDir != nullptr && *pszDir != '\0';
 
     struct stat st;
     if (stat(pCheck->szPath, &st) != 0) {
@@ -138,8 +140,7 @@ void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_
         if (pCheck->bExists)
             std::snprintf(pszText, nCapacity, "no such port: no serial device answers at %s (%s)", pCheck->szPath,
                           pszError);
-        else if (pszDir != nullptr && *pszDir != '\0' &&
-                 std::strncmp(pCheck->szPath, pszDir, std::strlen(pszDir)) == 0)
+        else if (pCheck->bInPortsDir && pszDir != nullptr)
             std::snprintf(pszText, nCapacity, "no such port: %s does not exist (SERIAL_PORTS_DIR=%s has no such entry)",
                           pCheck->szPath, pszDir);
         else

@@ -18,6 +18,7 @@ enum { urs_kCheckPathLen = 1024, urs_kCheckNameLen = 64 };
 
 struct UrsPortCheck {
     char szPath[urs_kCheckPathLen];     // the path the port name maps to
+    bool bInPortsDir;                   // a COMn name taken from $SERIAL_PORTS_DIR
     int nState;                         // urs_kPort...
     int nError;                         // the system's error number of the failed step; 0 when usable
     bool bExists;                       // the path leads to something
