@@ -7,8 +7,8 @@
 // used by one thread at a time.
 //
 // Port names: "\\.\COMn" is the entry COM<n> of the directory $SERIAL_PORTS_DIR when that variable is
-// set and the entry exists, else /dev/ttyS<n-1>. A native path after the prefix ("\\.\/dev/ttyUSB0")
-// is opened as it is; its port number is 0.
+// set (a missing entry is a port that does not exist), else /dev/ttyS<n-1>. A native path after the
+// prefix ("\\.\/dev/ttyUSB0") is opened as it is; its port number is 0. See urs_names.h.
 //
 // Typical answer wait:
 //   urs_StartTimer(&port, 5);

@@ -234,8 +234,8 @@ TEST_F(ProbeTest, UsageErrorsExitWith2AndHelpDocumentsEverything)
         EXPECT_NE(help.out.find(pszTopic), std::string::npos) << pszTopic;
 }
 
-// COM2 to COM36 as entries of the bank's directory that lead nowhere: without them the probe would
-// fall back to this machine's own /dev/ttyS ports, and the test would depend on the machine.
+// COM2 to COM36 as entries of the bank's directory that lead nowhere: like missing entries, they are
+// ports that do not exist, and the sweep leaves them out.
 class DeadPortEntries {
 public:
     explicit DeadPortEntries(const std::string &dir)
