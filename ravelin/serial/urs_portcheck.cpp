@@ -69,8 +69,9 @@ void FindHolder(UrsPortCheck *pCheck, const struct stat &st)
         urs_ProcessName(nPid, pCheck->szHolderName, sizeof pCheck->szHolderName);
 }
 
-// Tries what urs_OpenPort does, and undoes it: open, flock, TIOCEXCL is left out (it would lock
-// out the port's next user until our close), then asks for the line settings.
+// Tries what urs_OpenPort does and undoes it: the open and the flock, then a question for the line
+// settings. TIOCEXCL is left out: it would stay on the port after our close and shut out its next
+// user until the last descriptor is closed.
 int TryOpen(const char *pszPath)
 {
     int hPort = open(pszPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -68,6 +68,7 @@ struct ProbeSlot {
     bool bNamed = false;     // named by the user, not one of the default sweep
     DeviceIdentity identity;
     std::string error;       // why the port could not be opened; empty when it was
+    int nPortState = urs_kPortUsable;  // what the port check found after a failed open
 };
 
 // Completion count of the probe threads. Threads are never joined; the last thing each does is
@@ -98,7 +99,8 @@ void ProbeOne(ProbeSlot *pSlot)
         // Looked at right after the failed open, while what stood in its way is still there.
         UrsPortCheck check;
         char szReason[256];
-        if (urs_CheckPort(pSlot->devicePath.c_str(), false, &check) == urs_kPortUsable)
+        pSlot->nPortState = urs_CheckPort(pSlot->devicePath.c_str(), false, &check);
+        if (pSlot->nPortState == urs_kPortUsable)
             std::snprintf(szReason, sizeof szReason, "the port could not be set up");
         else
             urs_DescribePortCheck(&check, szReason, sizeof szReason);
@@ -112,7 +114,7 @@ bool Shown(const ProbeSlot &slot)
 {
     if (slot.identity.nStatus != devid_cOpenFailed || slot.bNamed)
         return true;
-    return slot.error.compare(0, 13, "no such port:") != 0;
+    return slot.nPortState != urs_kPortMissing;
 }
 
 std::uint32_t ProbeThread(void *pArg)
