@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <sys/stat.h>
 
 std::string ComDeviceName(int portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
@@ -28,12 +27,8 @@ std::string ResolvePortDevicePath(const std::string& portName) {
     if (number < 1)
         return std::string();
     if (const char* dir = std::getenv("SERIAL_PORTS_DIR")) {
-        if (*dir != '\0') {
-            std::string entry = std::string(dir) + "/COM" + std::to_string(number);
-            struct stat st {};
-            if (::lstat(entry.c_str(), &st) == 0)
-                return entry;
-        }
+        if (*dir != '\0')
+            return std::string(dir) + "/COM" + std::to_string(number);
     }
     return "/dev/ttyS" + std::to_string(number - 1);
 }

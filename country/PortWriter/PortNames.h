@@ -1,8 +1,10 @@
 #pragma once
 // Where a COM port lives on this system.
 //
-// "\\.\COMn" (or "COMn") is the entry COM<n> of $SERIAL_PORTS_DIR when that variable is set and the entry
-// exists, else /dev/ttyS<n-1>. A name whose text after the "\\.\" prefix starts with '/' is a native path.
+// "\\.\COMn" (or "COMn") is the entry COM<n> of $SERIAL_PORTS_DIR when that variable is set, whether the
+// entry exists or not (a missing entry is a port that does not exist: falling back to the machine's
+// own ports would reach real hardware by surprise), else /dev/ttyS<n-1>. A name whose text after the
+// "\\.\" prefix starts with '/' is a native path.
 
 #include <string>
 

@@ -80,6 +80,7 @@ constexpr int flsh_kShortCodeLen = 21;
 constexpr int flsh_kStatusTextLen = 32;
 constexpr int flsh_kPortPathLen = 32;
 constexpr int flsh_kLoaderVersionLen = 16;
+constexpr int flsh_kResultDetailLen = 200;
 
 // ---------------------------------------------------------------------------------------------
 // The per-device update record
@@ -113,6 +114,10 @@ struct DeviceUpdate {
     std::int32_t afterFlash;       // 1: handshake and "ATC" after programming; 2: "ATC" before
     std::int32_t flashMode;        // 0/1 normal, 2 full flash (Lucent/Agere only)
     std::int32_t restoreDefaults;  // nonzero: "AT&F&W&W1Z" before anything else
+
+    // Why the result came, when the result's text alone would mislead: "the line was lost", or why
+    // the port could not be opened. Empty otherwise. Written by the update's thread before its result.
+    char szResultDetail[flsh_kResultDetailLen];
 };
 
 // Fills a fresh record for a port ("\\.\COM3"): statuses -1, texts five blanks, result FR_NONE,
@@ -124,6 +129,15 @@ void flsh_FreeDeviceUpdate(DeviceUpdate *pUpdate);
 void flsh_ResetProgress(DeviceUpdate *pUpdate);
 // Copies the status fields under the record's lock (for pages and front ends that poll).
 void flsh_ReadProgress(DeviceUpdate *pUpdate, char *pszShortCode, char *pszStatusText, std::int32_t *pnValue);
+
+// Sets the result's detail (cut to its capacity) and logs it with the port's name.
+void flsh_SetResultDetail(DeviceUpdate *pUpdate, const char *pszDetail);
+// For every protocol before it closes its port: when the line hung up during the dialogue, the
+// detail says so ("the line was lost"), since the protocol itself saw only time-outs. Returns 1
+// when the line was lost.
+int flsh_NoteLineLost(DeviceUpdate *pUpdate, const UrsPort *pPort);
+// For every protocol whose urs_OpenPort failed: the detail says why the port could not be opened.
+void flsh_NoteOpenFailure(DeviceUpdate *pUpdate);
 
 // Port display name: the path from its fifth character on ("COM3" of "\\.\COM3").
 const char *flsh_PortDisplayName(const DeviceUpdate *pUpdate);

@@ -121,6 +121,7 @@ void flsh_ResetProgress(DeviceUpdate *pUpdate)
     pUpdate->nMissingPrompts = 0;
     pUpdate->nHeaderSendErrors = 0;
     pUpdate->nDataSendErrors = 0;
+    pUpdate->szResultDetail[0] = '\0';
     setTexts(pUpdate, kBlanks, kBlanks);
     if (pUpdate->hLock != nullptr) os_UnlockMutex(pUpdate->hLock);
 }

@@ -18,8 +18,11 @@ struct UpdateSession {
     char szTempPath[os_kPathLen] = "";
     osfl_Handle hSorted = osfl_kInvalidHandle;
 
+    DeviceUpdate *pUpdate = nullptr;
+
     int finish(int nResult)
     {
+        flsh_NoteLineLost(pUpdate, &port);
         if (hSorted != osfl_kInvalidHandle)
             osfl_Close(hSorted);
         if (szTempPath[0] != '\0')
@@ -69,8 +72,11 @@ int prepareImage(UpdateSession *pSession, DeviceUpdate *pUpdate, ProgressCallbac
 int flsh_Update(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 {
     UpdateSession session;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK)
+    session.pUpdate = pUpdate;
+    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
+        flsh_NoteOpenFailure(pUpdate);
         return FR_PORT_OPEN_FAILED;
+    }
     session.pWork = new (std::nothrow) FlshWork();
     if (session.pWork == nullptr)
         return session.finish(FR_SORT_FAILED);

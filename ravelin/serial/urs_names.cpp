@@ -1,7 +1,5 @@
 #include "ravelin/serial/urs_names.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +61,33 @@ std::uint32_t urs_PortNumberOf(const char *pszDevicePath)
     return nNumber;
 }
 
+int urs_ParsePortName(const char *pszText, char *pszDevicePath, std::size_t nCapacity)
+{
+    if (pszText == nullptr || pszDevicePath == nullptr || nCapacity == 0)
+        return -1;
+    const char *pszName = HasDevicePrefix(pszText) ? pszText + kPrefixLen : pszText;
+    int nLen;
+    if (pszName[0] == '/') {
+        nLen = std::snprintf(pszDevicePath, nCapacity, "%s%s", kDevicePrefix, pszName);
+        return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity ? 0 : -1;
+    }
+    const char *pszDigits = StartsWithCom(pszName) ? pszName + 3 : pszName;
+    if (*pszDigits == '\0')
+        return -1;
+    unsigned long nNumber = 0;
+    for (const char *p = pszDigits; *p != '\0'; ++p) {
+        if (!std::isdigit(static_cast<unsigned char>(*p)))
+            return -1;
+        nNumber = nNumber * 10 + static_cast<unsigned long>(*p - '0');
+        if (nNumber > urs_kMaxComNumber)
+            return -1;
+    }
+    if (nNumber == 0)
+        return -1;
+    nLen = std::snprintf(pszDevicePath, nCapacity, "%sCOM%lu", kDevicePrefix, nNumber);
+    return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity ? static_cast<int>(nNumber) : -1;
+}
+
 bool urs_ResolvePortPath(const char *pszName, char *pszPath, std::size_t nCapacity)
 {
     std::uint32_t nCom = ComNumber(pszName);
@@ -72,12 +97,9 @@ bool urs_ResolvePortPath(const char *pszName, char *pszPath, std::size_t nCapaci
         return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity;
     }
     const char *pszDir = std::getenv("SERIAL_PORTS_DIR");
-    if (pszDir != nullptr && *pszDir != '\0') {
+    if (pszDir != nullptr && *pszDir != '\0')
         nLen = std::snprintf(pszPath, nCapacity, "%s/COM%u", pszDir, static_cast<unsigned>(nCom));
-        struct stat st;
-        if (nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity && lstat(pszPath, &st) == 0)
-            return true;
-    }
-    nLen = std::snprintf(pszPath, nCapacity, "/dev/ttyS%u", static_cast<unsigned>(nCom - 1));
+    else
+        nLen = std::snprintf(pszPath, nCapacity, "/dev/ttyS%u", static_cast<unsigned>(nCom - 1));
     return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity;
 }

@@ -1,9 +1,13 @@
-// How a device path of the update program ("\\.\COM3", "\\.\/dev/ttyUSB0") becomes a log name, a
-// port number and the path that is opened on this system.
+// How a port is named: what a user types ("COM3", "com3", "3", "/dev/ttyUSB0"), the device path of
+// the update program ("\\.\COM3", "\\.\/dev/ttyUSB0"), its log name, its port number, and the path
+// that is opened on this system.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+// Highest COM number a user may name.
+enum { urs_kMaxComNumber = 999 };
 
 // The log name: the path without its "\\.\" prefix, cut to capacity - 1 characters.
 void urs_LogNameOf(const char *pszDevicePath, char *pszName, std::size_t nCapacity);
@@ -11,8 +15,16 @@ void urs_LogNameOf(const char *pszDevicePath, char *pszName, std::size_t nCapaci
 // The decimal number after "\\.\COM" (digits up to the first non-digit); 0 for any other path.
 std::uint32_t urs_PortNumberOf(const char *pszDevicePath);
 
-// The path to open for a log name. "COM<n>": the entry COM<n> of $SERIAL_PORTS_DIR when the variable
-// is set and the entry exists (a link to a vanished device still counts: opening it then fails
-// rather than reaching some other port), else /dev/ttyS<n-1>. Anything else, such as a native path
-// "/dev/ttyUSB0", is used as it is. Returns false when the result does not fit.
+// The one reading of a port the user named, for every front end: "COM<n>" in any case, a bare
+// number n (COM<n>), either of them after a "\\.\" prefix, or a native path starting with '/'.
+// n runs from 1 to urs_kMaxComNumber; leading zeros are dropped ("COM03" is COM3).
+// On success fills the device path ("\\.\COM3", "\\.\/dev/ttyUSB0") and returns n, or 0 for a
+// native path. Returns -1 when the text names no port or the device path does not fit.
+int urs_ParsePortName(const char *pszText, char *pszDevicePath, std::size_t nCapacity);
+
+// The path to open for a log name. "COM<n>" (any case): with $SERIAL_PORTS_DIR set (and not empty),
+// the entry COM<n> of that directory and nothing else, whether it exists or not (a missing entry is
+// a port that does not exist: falling back to the machine's own ports would reach real hardware by
+// surprise); without it /dev/ttyS<n-1>. Anything else, such as a native path "/dev/ttyUSB0", is used
+// as it is. Returns false when the result does not fit.
 bool urs_ResolvePortPath(const char *pszName, char *pszPath, std::size_t nCapacity);

@@ -112,7 +112,28 @@ ReadOutcome ReadByteUntil(int hPort, unsigned char *pByte, std::int64_t nEndMs, 
     }
 }
 
+// Errors that mean the line itself has gone (a hang-up, an unplugged adapter), not one failed
+// transfer. End of file on a read is reported as EIO.
+bool IsHangUp(int nError)
+{
+    return nError == EIO || nError == ENXIO || nError == ENODEV;
+}
+
+void NoteLineLost(UrsPort *pPort, int nError)
+{
+    if (!IsHangUp(nError) || pPort->bLineLost)
+        return;
+    pPort->bLineLost = 1;
+    log_Write(__LINE__, URS_MODULE, "<%s>: the line was lost (hung up)", pPort->szName);
+    log_Flush();
+}
+
 }  // namespace
+
+int urs_LineLost(const UrsPort *pPort)
+{
+    return pPort != nullptr && pPort->bLineLost ? 1 : 0;
+}
 
 int urs_PutBlock(UrsPort *pPort, const void *pData, long nCount)
 {
@@ -142,6 +163,7 @@ int urs_PutBlock(UrsPort *pPort, const void *pData, long nCount)
             log_Write(__LINE__, URS_MODULE, "<%s>:  Write File Error %ld of %ld bytes written", pPort->szName,
                       nWritten, nLeft);
             log_Flush();
+            NoteLineLost(pPort, nError);
             return URS_IO_ERROR;
         }
 
@@ -201,6 +223,7 @@ int urs_GetChar(UrsPort *pPort)
         log_Write(__LINE__, URS_MODULE, "Read File Error (%d, %8.8lx, %8.8lx)", nQueried, nMask,
                   static_cast<unsigned long>(nError));
         log_Flush();
+        NoteLineLost(pPort, nError);
         // A hung-up line fails every read at once, and answer loops go on reading after an I/O error
         // until their deadline. Waiting out the allowance here turns what would be thousands of
         // failing reads and log lines into one.

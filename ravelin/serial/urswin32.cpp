@@ -133,6 +133,7 @@ int urs_OpenPort(UrsPort *pPort, const char *pszDevicePath)
 
     char szName[urs_kNameLen + 1];
     urs_LogNameOf(pszDevicePath, szName, sizeof szName);
+    pPort->bLineLost = 0;
 
     char szPath[4096];
     if (!urs_ResolvePortPath(szName, szPath, sizeof szPath)) {

@@ -7,8 +7,8 @@
 // used by one thread at a time.
 //
 // Port names: "\\.\COMn" is the entry COM<n> of the directory $SERIAL_PORTS_DIR when that variable is
-// set and the entry exists, else /dev/ttyS<n-1>. A native path after the prefix ("\\.\/dev/ttyUSB0")
-// is opened as it is; its port number is 0.
+// set (a missing entry is a port that does not exist), else /dev/ttyS<n-1>. A native path after the
+// prefix ("\\.\/dev/ttyUSB0") is opened as it is; its port number is 0. See urs_names.h.
 //
 // Typical answer wait:
 //   urs_StartTimer(&port, 5);
@@ -49,6 +49,7 @@ struct UrsPort {
     std::int32_t nDeadlineMs;       // length of the running deadline
     char szName[urs_kNameLen + 1];  // device path without "\\.\", e.g. "COM3"; used in log lines
     std::uint32_t nPortNumber;      // n of "\\.\COMn"; 0 for a native path
+    int bLineLost;                  // the line hung up (device unplugged or gone) since the open
 };
 
 // Port operations.
@@ -70,6 +71,9 @@ int urs_GetChar(UrsPort *pPort);  // 0..255, URS_TIMEOUT or URS_IO_ERROR
 int urs_GetBlock(UrsPort *pPort, void *pBuffer, long nCount);
 int urs_GetCharTimed(UrsPort *pPort, int nSeconds);
 int urs_GetBlockTimed(UrsPort *pPort, void *pBuffer, long nCount, int nSeconds);
+// 1 when a transfer since the open found the line hung up: the other end has gone, and every
+// later read or write fails. Callers that see only time-outs can tell the user why.
+int urs_LineLost(const UrsPort *pPort);
 
 // The per-port deadline. A running deadline is never stopped by its expiry: every later transfer is
 // refused with URS_TIMEOUT until urs_StopTimer or a new urs_StartTimer.

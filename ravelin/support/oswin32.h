@@ -137,6 +137,14 @@ constexpr std::uint32_t os_kMinThreadStack = 256 * 1024;
 int os_StartThread(os_Thread *phThread, os_ThreadProc pfnStart, std::uint32_t nStackSize,
                    void *pArg);
 
+// Ctrl-C and SIGTERM. From this call on, each such signal calls pfnHandler(n), n counting the
+// signals so far (1 for the first), on a thread of the layer's own rather than in a signal
+// handler, so the handler may take locks and print. The process is no longer ended by them: the
+// handler decides. Call it before any other thread is started (threads inherit the blocked
+// signals it relies on), once per process. Returns 1, or 0 when the signals cannot be caught.
+typedef void (*os_InterruptHandler)(int nCount);
+int os_CatchInterrupts(os_InterruptHandler pfnHandler);
+
 // Called once per pass by waiting and transfer loops; does nothing and returns 0.
 int os_yield(void);
 

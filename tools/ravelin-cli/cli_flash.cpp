@@ -13,8 +13,11 @@
 #include "ravelin/catalogue/catalogue.h"
 #include "ravelin/flash/flsh.h"
 #include "ravelin/protocols/flsh_choice.h"
+#include "ravelin/serial/urs_names.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_interrupt.h"
+#include "tools/ravelin-cli/cli_progress.h"
 #include "tools/ravelin-cli/commands.h"
 #include "tools/ravelin-cli/json_text.h"
 
@@ -26,8 +29,9 @@ const char kHelp[] =
     "Writes the Intel HEX image FILE into the device on PORT with the download protocol of the model's\n"
     "controller family (from the catalogue, Models.ini and Locks.ini beside the executable).\n"
     "\n"
-    "  --port PORT            COMn, or a native device path such as /dev/ttyUSB0 (COMn is the entry\n"
-    "                         COMn of $SERIAL_PORTS_DIR when that is set and holds it, else /dev/ttyS<n-1>)\n"
+    "  --port PORT            COMn (any case), the number n alone, or a native device path such as\n"
+    "                         /dev/ttyUSB0 (COMn is the entry COMn of $SERIAL_PORTS_DIR when that is set,\n"
+    "                         else /dev/ttyS<n-1>)\n"
     "  --image FILE           the image to write\n"
     "  --model NAME           the device's model as the catalogue names it\n"
     "  --speed BAUD           the speed to program at, lowered to the device's own (default 38400)\n"
@@ -37,12 +41,14 @@ const char kHelp[] =
     "  --no-restore-defaults  do not restore the factory defaults first\n"
     "  --fixed-speed          skip the speed handshake: program at --speed in 4096-byte blocks\n"
     "  --log                  write the whole dialogue to log.txt beside the executable\n"
-    "  --json                 print one JSON object: port, model, result, result_text, loader_version,\n"
-    "                         speed, highest_block_address, rejected_blocks\n"
+    "  --json                 print one JSON object: port, model, result, result_text, detail,\n"
+    "                         loader_version, speed, highest_block_address, rejected_blocks\n"
     "\n"
-    "Progress goes to stderr: a bar on a terminal, one line per change otherwise.\n"
-    "Exit code: the update result 0-15 (0 Successful), 16 for any other result, 2 for a usage or\n"
-    "catalogue error.\n";
+    "Progress goes to stderr: a bar on a terminal, one line per change otherwise. Why a port could not\n"
+    "be opened, or that the line was lost, goes to stderr too (and to \"detail\" with --json).\n"
+    "Ctrl-C or SIGTERM stops the update at its next step (result 2) and releases the port.\n"
+    "Exit code: the update result 0-15 (0 Successful, 2 Aborted by user, 7 Unable to open port),\n"
+    "16 for any other result, 2 also for a usage or catalogue error.\n";
 
 struct Options {
     std::string port, image, model;
@@ -109,21 +115,6 @@ int parseOptions(int argc, char **argv, Options *pOptions)
     return 0;
 }
 
-// "COM3", "com3" or "3" -> "\\.\COM3"; a native path -> "\\.\/dev/ttyUSB0". Empty when not a port.
-std::string devicePathOf(const std::string &port)
-{
-    std::string digits = port;
-    if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0))
-        digits = port.substr(3);
-    bool bNumber = !digits.empty() && digits.size() <= 2 &&
-                   std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-    if (bNumber && std::atoi(digits.c_str()) > 0)
-        return "\\\\.\\COM" + std::to_string(std::atoi(digits.c_str()));
-    if (!port.empty() && port[0] == '/')
-        return "\\\\.\\" + port;
-    return "";
-}
-
 struct FlashJob {
     DeviceUpdate update;
     std::atomic<bool> bDone{false};
@@ -135,27 +126,6 @@ std::uint32_t flashThread(void *pArg)
     flsh_RunProtocol(&pJob->update);
     pJob->bDone.store(true);
     return 0;
-}
-
-// The progress line: the device's percentage as a bar, its short code and status text.
-void showProgress(DeviceUpdate *pUpdate, bool bTerminal, std::string *pLast)
-{
-    char szCode[flsh_kShortCodeLen], szText[flsh_kStatusTextLen];
-    std::int32_t nValue = 0;
-    flsh_ReadProgress(pUpdate, szCode, szText, &nValue);
-    std::string line = std::string(szCode) + "  " + szText;
-    if (bTerminal) {
-        int nPercent = (std::strncmp(szCode, "P ", 2) == 0 || std::strncmp(szCode, "Sort", 4) == 0)
-                           ? std::max(0, std::min(100, static_cast<int>(nValue)))
-                           : 0;
-        int nFilled = nPercent * 30 / 100;
-        std::fprintf(stderr, "\r[%s%s] %-34s", std::string(static_cast<std::size_t>(nFilled), '#').c_str(),
-                     std::string(static_cast<std::size_t>(30 - nFilled), ' ').c_str(), line.c_str());
-        std::fflush(stderr);
-    } else if (line != *pLast) {
-        std::fprintf(stderr, "%s\n", line.c_str());
-    }
-    *pLast = line;
 }
 
 } // namespace
@@ -170,9 +140,12 @@ int cli_Flash(int argc, char **argv)
     }
     if (nParsed != 0)
         return 2;
-    std::string devicePath = devicePathOf(options.port);
-    if (devicePath.empty() || devicePath.size() >= static_cast<std::size_t>(flsh_kPortPathLen))
-        return usage(("'" + options.port + "' is no port (COM1 ... COM99, or a device path)").c_str());
+    char szDevicePath[flsh_kPortPathLen];
+    if (urs_ParsePortName(options.port.c_str(), szDevicePath, sizeof szDevicePath) < 0)
+        return usage(("'" + options.port + "' is no port (COM1 ... COM" + std::to_string(urs_kMaxComNumber) +
+                      ", the number alone, or a device path of at most " + std::to_string(flsh_kPortPathLen - 5) +
+                      " characters)").c_str());
+    std::string devicePath = szDevicePath;
 
     if (options.image.size() >= static_cast<std::size_t>(os_kPathLen))
         return usage("the image path is too long");
@@ -189,6 +162,8 @@ int cli_Flash(int argc, char **argv)
         return 2;
     }
 
+    // Before the flash thread starts, which must inherit the blocked signals.
+    cli_CatchInterrupts("ravelin-cli flash");
     if (options.log) {
         log_SetEnabled(true);
         if (log_Open() == nullptr)
@@ -221,23 +196,27 @@ int cli_Flash(int argc, char **argv)
         return 16;
     }
     // The progress display polls the record as the progress page does, a few times a second.
-    bool bTerminal = os_StderrIsTerminal();
-    std::string lastLine;
+    CliProgress progress;
+    cli_InitProgress(&progress, os_StderrIsTerminal());
     while (!pJob->bDone.load()) {
-        showProgress(pUpdate, bTerminal, &lastLine);
+        cli_ShowProgress(&progress, pUpdate);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    showProgress(pUpdate, bTerminal, &lastLine);
-    if (bTerminal)
-        std::fputc('\n', stderr);
+    cli_ShowProgress(&progress, pUpdate);
+    cli_EndProgress(&progress);
 
     int nResult = pUpdate->nResult;
     const char *pszText = flsh_ResultText(nResult);
+    if (pUpdate->szResultDetail[0] != '\0')
+        std::fprintf(stderr, "ravelin-cli flash: %s: %s\n", flsh_PortDisplayName(pUpdate), pUpdate->szResultDetail);
+    if (nResult == FR_ABORTED || nResult == FR_HANDSHAKE_FAILURE)
+        cli_PrintLoaderHint("ravelin-cli flash");
     if (options.json) {
-        std::printf("{\"port\": %s, \"model\": %s, \"result\": %d, \"result_text\": %s, \"loader_version\": %s, "
-                    "\"speed\": %d, \"highest_block_address\": %lu, \"rejected_blocks\": %d}\n",
+        std::printf("{\"port\": %s, \"model\": %s, \"result\": %d, \"result_text\": %s, \"detail\": %s, "
+                    "\"loader_version\": %s, \"speed\": %d, \"highest_block_address\": %lu, \"rejected_blocks\": %d}\n",
                     cli_JsonString(flsh_PortDisplayName(pUpdate)).c_str(), cli_JsonString(options.model).c_str(), nResult,
-                    cli_JsonString(pszText).c_str(), cli_JsonString(pUpdate->szLoaderVersion).c_str(),
+                    cli_JsonString(pszText).c_str(), cli_JsonString(pUpdate->szResultDetail).c_str(),
+                    cli_JsonString(pUpdate->szLoaderVersion).c_str(),
                     static_cast<int>(pUpdate->nSpeed), static_cast<unsigned long>(pUpdate->nHighestBlockAddress),
                     static_cast<int>(pUpdate->nRejectedBlocks));
     } else {

@@ -10,15 +10,18 @@
 #include <vector>
 
 #include "ravelin/catalogue/catalogue.h"
+#include "ravelin/flash/flsh.h"
 #include "ravelin/ident/devid.h"
+#include "ravelin/serial/urs_names.h"
+#include "ravelin/serial/urs_portcheck.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/commands.h"
 #include "tools/ravelin-cli/json_text.h"
 
 namespace {
 
-const char kDevicePrefix[] = "\\\\.\\";   // the device namespace: \\.\COM3
 const int kDefaultPortCount = 36;
 
 const char kHelp[] =
@@ -29,19 +32,21 @@ const char kHelp[] =
     "Lucent/Agere devices their flash facts. A device that does not answer at 38400 baud is tried again\n"
     "at 115200 baud, so a silent port takes about 18 seconds.\n"
     "\n"
-    "  PORT        COM1 ... COMn, or a native device path such as /dev/ttyUSB0.\n"
-    "              COM1 to COM36 when no port is named. COMn is the entry COMn of the directory\n"
-    "              $SERIAL_PORTS_DIR when that is set and holds it, else /dev/ttyS<n-1>.\n"
-    "  --json      print one JSON array: one object per port that could be opened, in port order\n"
-    "              (COM ports by number, then native paths as named),\n"
-    "              with the keys \"port\", \"status\", \"model\", \"version\", \"country\",\n"
-    "              \"special_build\", \"version_suffix\" and, for statuses 9 and 10, \"lucent\":\n"
-    "              {\"sector_size\", \"type\", \"flash_version\", \"variant\"}\n"
+    "  PORT        COMn (any case), the number n alone, or a native device path such as\n"
+    "              /dev/ttyUSB0. COM1 to COM36 when no port is named. COMn is the entry COMn of the\n"
+    "              directory $SERIAL_PORTS_DIR when that is set, else /dev/ttyS<n-1>.\n"
+    "  --json      print one JSON array, one object per port in port order (COM ports by number,\n"
+    "              then native paths as named), with the keys \"port\", \"status\", \"model\",\n"
+    "              \"version\", \"country\", \"special_build\", \"version_suffix\" and, for statuses\n"
+    "              9 and 10, \"lucent\": {\"sector_size\", \"type\", \"flash_version\", \"variant\"};\n"
+    "              a port that could not be opened has only \"port\", \"status\" (1) and \"error\"\n"
     "  --log       write the whole dialogue to log.txt beside the executable\n"
     "  --help      show this text\n"
     "\n"
-    "Without --json: one aligned row per port that could be opened: port, status, model, version,\n"
-    "country, special build. Ports that cannot be opened (status 1) are left out.\n"
+    "Without --json: one aligned row per port: port, status, model, version, country, special build.\n"
+    "Why a port could not be opened goes to stderr: no such port, in use (by which process), permission\n"
+    "denied (join the device's group), not a serial line. Of COM1 to COM36 probed by default, ports\n"
+    "that do not exist are left out; a port that was named is always shown.\n"
     "\n"
     "Status: 0 identified; 1 port not opened; 2 no catalogue model in the ATI, ATI2 or ATI4 answers;\n"
     "3 no version, or no ATI3 answer; 4 aborted; 5 model or version answer missing;\n"
@@ -51,14 +56,19 @@ const char kHelp[] =
     "\n"
     "The catalogue, Models.ini and Locks.ini, is read from the executable's directory.\n"
     "\n"
+    "Ctrl-C or SIGTERM stops every identification at its next step and releases the ports.\n"
+    "\n"
     "Exit code: 0 when at least one device was identified (status 0, 9 or 10), 3 when none was,\n"
-    "2 for a catalogue that fails to load or a usage error.\n";
+    "4 when interrupted, 2 for a catalogue that fails to load or a usage error.\n";
 
 struct ProbeSlot {
     unsigned long nNumber = 0;  // n of COMn; 0 for a native path
     std::string display;     // "COM3" or "/dev/ttyUSB0"
     std::string devicePath;  // "\\.\COM3" or "\\.\/dev/ttyUSB0"
+    bool bNamed = false;     // named by the user, not one of the default sweep
     DeviceIdentity identity;
+    std::string error;       // why the port could not be opened; empty when it was
+    int nPortState = urs_kPortUsable;  // what the port check found after a failed open
 };
 
 // Completion count of the probe threads. Threads are never joined; the last thing each does is
@@ -76,9 +86,35 @@ Completion &TheCompletion()
     return *pCompletion;
 }
 
+// Identification goes on until the user interrupts.
+int GoOnUnlessCancelled(DeviceUpdate *, int)
+{
+    return flsh_IsCancelled() ? 0 : 1;
+}
+
 void ProbeOne(ProbeSlot *pSlot)
 {
-    devid_IdentifyPort(&pSlot->identity, pSlot->devicePath.c_str(), nullptr, nullptr);
+    devid_IdentifyPort(&pSlot->identity, pSlot->devicePath.c_str(), GoOnUnlessCancelled, nullptr);
+    if (pSlot->identity.nStatus == devid_cOpenFailed) {
+        // Looked at right after the failed open, while what stood in its way is still there.
+        UrsPortCheck check;
+        char szReason[256];
+        pSlot->nPortState = urs_CheckPort(pSlot->devicePath.c_str(), false, &check);
+        if (pSlot->nPortState == urs_kPortUsable)
+            std::snprintf(szReason, sizeof szReason, "the port could not be set up");
+        else
+            urs_DescribePortCheck(&check, szReason, sizeof szReason);
+        pSlot->error = szReason;
+    }
+}
+
+// A port of the default sweep that does not exist is no news; every other port that could not be
+// opened is shown with its reason.
+bool Shown(const ProbeSlot &slot)
+{
+    if (slot.identity.nStatus != devid_cOpenFailed || slot.bNamed)
+        return true;
+    return slot.nPortState != urs_kPortMissing;
 }
 
 std::uint32_t ProbeThread(void *pArg)
@@ -90,31 +126,18 @@ std::uint32_t ProbeThread(void *pArg)
     return 0;
 }
 
-bool EqualsNoCase(const char *pszA, const char *pszB)
-{
-    return os_CompareNoCase(pszA, pszB) == 0;
-}
-
-// "COM3" (any case), "\\.\COM3" or a native path; false when the text names no port.
+// A port as the user names it, through the serial layer's one reading of port names; false when
+// the text names no port.
 bool ParsePort(const std::string &text, ProbeSlot *pSlot)
 {
-    std::string name = text;
-    if (name.compare(0, sizeof kDevicePrefix - 1, kDevicePrefix) == 0) name = name.substr(sizeof kDevicePrefix - 1);
-    if (!name.empty() && name[0] == '/') {
-        pSlot->display = name;
-        pSlot->devicePath = kDevicePrefix + name;
-        return true;
-    }
-    if (name.size() < 4 || !EqualsNoCase(name.substr(0, 3).c_str(), "COM")) return false;
-    unsigned long nNumber = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])) || nNumber > 99999) return false;
-        nNumber = nNumber * 10 + static_cast<unsigned long>(name[i] - '0');
-    }
-    if (nNumber == 0) return false;
-    pSlot->nNumber = nNumber;
-    pSlot->display = "COM" + std::to_string(nNumber);
-    pSlot->devicePath = kDevicePrefix + pSlot->display;
+    char szDevicePath[urs_kNameLen + 8];
+    int nNumber = urs_ParsePortName(text.c_str(), szDevicePath, sizeof szDevicePath);
+    if (nNumber < 0) return false;
+    pSlot->nNumber = static_cast<unsigned long>(nNumber);
+    pSlot->devicePath = szDevicePath;
+    char szName[urs_kNameLen + 1];
+    urs_LogNameOf(szDevicePath, szName, sizeof szName);
+    pSlot->display = szName;
     return true;
 }
 
@@ -140,11 +163,15 @@ void PrintJson(const std::vector<ProbeSlot> &slots)
     bool bFirst = true;
     for (const ProbeSlot &slot : slots) {
         const DeviceIdentity &id = slot.identity;
-        if (id.nStatus == devid_cOpenFailed) continue;
+        if (!Shown(slot)) continue;
         out += bFirst ? "\n  {" : ",\n  {";
         bFirst = false;
         out += "\"port\": " + cli_JsonString(slot.display);
         out += ", \"status\": " + std::to_string(id.nStatus);
+        if (id.nStatus == devid_cOpenFailed) {
+            out += ", \"error\": " + cli_JsonString(slot.error) + "}";
+            continue;
+        }
         out += ", \"model\": " + cli_JsonString(Trimmed(id.szModel));
         out += ", \"version\": " + cli_JsonString(Trimmed(id.szVersion));
         out += ", \"country\": " + cli_JsonString(Trimmed(id.szCountry));
@@ -168,7 +195,7 @@ void PrintTable(const std::vector<ProbeSlot> &slots)
     rows.push_back({"PORT", "STATUS", "MODEL", "VERSION", "COUNTRY", "SPECIAL BUILD"});
     for (const ProbeSlot &slot : slots) {
         const DeviceIdentity &id = slot.identity;
-        if (id.nStatus == devid_cOpenFailed) continue;
+        if (!Shown(slot)) continue;
         rows.push_back({Printable(slot.display), std::to_string(id.nStatus), Printable(Trimmed(id.szModel)),
                         Printable(Trimmed(id.szVersion)), Printable(Trimmed(id.szCountry)),
                         Printable(Trimmed(id.szSpecialBuild))});
@@ -217,8 +244,9 @@ int cli_Probe(int argc, char **argv)
             bLog = true;
         } else {
             ProbeSlot slot;
+            slot.bNamed = true;
             if (arg.empty() || arg[0] == '-' || !ParsePort(arg, &slot)) {
-                std::fprintf(stderr, "ravelin-cli probe: '%s' is neither a port (COM3, /dev/ttyUSB0) nor an option\n",
+                std::fprintf(stderr, "ravelin-cli probe: '%s' is neither a port (COM3, 3, /dev/ttyUSB0) nor an option\n",
                              arg.c_str());
                 std::fputs(kHelp, stderr);
                 return 2;
@@ -251,6 +279,8 @@ int cli_Probe(int argc, char **argv)
         return 2;
     }
 
+    // Before the probe threads start, which must inherit the blocked signals.
+    cli_CatchInterrupts("ravelin-cli probe");
     Completion &done = TheCompletion();
     {
         std::lock_guard<std::mutex> lock(done.mutex);
@@ -268,6 +298,9 @@ int cli_Probe(int argc, char **argv)
         done.cv.wait(lock, [&done] { return done.nRemaining == 0; });
     }
 
+    for (const ProbeSlot &slot : slots)
+        if (!slot.error.empty() && Shown(slot))
+            std::fprintf(stderr, "ravelin-cli probe: %s: %s\n", slot.display.c_str(), slot.error.c_str());
     if (bJson) PrintJson(slots);
     else PrintTable(slots);
     std::fflush(stdout);
@@ -277,5 +310,6 @@ int cli_Probe(int argc, char **argv)
         if (devid_IsIdentified(slot.identity.nStatus)) bAnyIdentified = true;
     cat_Free();
     if (bLog) log_Close();
+    if (cli_Interrupted()) return 4;
     return bAnyIdentified ? 0 : 3;
 }

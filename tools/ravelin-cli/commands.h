@@ -4,3 +4,4 @@
 int cli_Probe(int argc, char **argv);    // ravelin-cli probe [PORT ...] [--json] [--log]
 int cli_SortHex(int argc, char **argv);  // ravelin-cli sort-hex IN OUT
 int cli_Flash(int argc, char **argv);    // ravelin-cli flash --port PORT --image FILE --model NAME ...
+int cli_Ports(int argc, char **argv);    // ravelin-cli ports [PORT ...] [--json]

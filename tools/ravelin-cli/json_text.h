@@ -4,6 +4,7 @@
 #include <string>
 
 // The text as a JSON string literal, quotes included. Device answers may hold any byte: quotes,
-// backslashes and control bytes are escaped, and bytes above 0x7E are written as \u00XX, so the
-// output is plain ASCII and always valid JSON.
+// backslashes and control bytes (DEL too) are escaped; valid UTF-8 passes through as it is, and
+// every byte that is not part of a valid UTF-8 sequence becomes U+FFFD, so the output is always
+// valid UTF-8 and valid JSON.
 std::string cli_JsonString(const std::string &text);

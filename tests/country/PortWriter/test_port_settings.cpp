@@ -60,8 +60,8 @@ TEST(PortNamesTest, ComNameFindsTheEntryInTheSerialPortsDirectory) {
     EXPECT_EQ(ComDeviceName(4), "\\\\.\\COM4");
     EXPECT_EQ(ResolvePortDevicePath("\\\\.\\COM4"), dir.file("COM4"));
     EXPECT_EQ(ResolvePortDevicePath("COM4"), dir.file("COM4"));
-    // No entry there: the Linux name of the port.
-    EXPECT_EQ(ResolvePortDevicePath("\\\\.\\COM5"), "/dev/ttyS4");
+    // No entry there: a port that does not exist, never the machine's own /dev/ttyS4.
+    EXPECT_EQ(ResolvePortDevicePath("\\\\.\\COM5"), dir.file("COM5"));
 }
 
 TEST(PortNamesTest, WithoutTheDirectoryComNIsTtySNMinusOne) {

@@ -70,10 +70,10 @@ TEST(CSerialPortTest, PortThatDoesNotExistFailsToOpenAndStaysClosed) {
     modemsim_testing::ScopedEnv env("SERIAL_PORTS_DIR", empty.path());
     RecordingListener listener;
     CSerialPort port;
-    // COM200 is /dev/ttyS199 here, which no machine of ours has.
+    // COM200 is only the directory's entry, which is missing: never /dev/ttyS199.
     EXPECT_EQ(port.Open(Settings(200), &listener, 0), CPort::kNoHandle);
     EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.LastError(), "/dev/ttyS199: No such file or directory");
+    EXPECT_EQ(port.LastError(), empty.path() + "/COM200: No such file or directory");
     EXPECT_EQ(listener.m_asked.load(), 0);
     port.Close();  // harmless on a port that never opened
 }

@@ -585,3 +585,30 @@ TEST_F(FlashUpdateTest, ALoaderThatNeverAnswersFailsTheHandshake)
 }
 
 } // namespace
+
+namespace {
+
+// An unplugged device is reported as such, not only as the time-out its dialogue ran into.
+TEST_F(FlashUpdateTest, ALineThatHangsUpIsReportedAsLost)
+{
+    loader("fault.disconnect_after = 3000\n");
+    writeImage(run(0x0000, 0x3000, 23));
+    int nResult = flash();
+    EXPECT_NE(FR_SUCCESSFUL, nResult);
+    EXPECT_STREQ("the line was lost", update.szResultDetail) << flsh_ResultText(nResult);
+    EXPECT_TRUE(sortDirEmpty());
+}
+
+TEST_F(FlashUpdateTest, APortThatCannotBeOpenedSaysWhy)
+{
+    writeImage(run(0x0000, 0x100, 25));
+    DeviceUpdate nowhere;
+    ASSERT_EQ(1, flsh_InitDeviceUpdate(&nowhere, portName(9).c_str()));
+    std::snprintf(nowhere.szImagePath, sizeof nowhere.szImagePath, "%s", update.szImagePath);
+    EXPECT_EQ(FR_PORT_OPEN_FAILED, flsh_Update(flsh_ProgressCallback, &nowhere));
+    EXPECT_EQ(0, std::string(nowhere.szResultDetail).rfind("no such port: " + bank().dir() + "/COM9 does not exist", 0))
+        << nowhere.szResultDetail;
+    flsh_FreeDeviceUpdate(&nowhere);
+}
+
+} // namespace

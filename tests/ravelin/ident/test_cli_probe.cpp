@@ -3,17 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/sim_bank_fixture.h"
+#include "ravelin/serial/urswin32.h"
 #include "ident_test_catalogue.h"
 
 using ident_testing::DeviceFile;
@@ -67,9 +71,11 @@ protected:
         if (pszLocks) ident_testing::WriteFile(dir_ + "/Locks.ini", pszLocks);
     }
 
-    RunResult Run(const std::vector<std::string> &args)
+    RunResult Run(const std::vector<std::string> &args) { return Finish(Start(args)); }
+
+    // Starts the probe without waiting for it.
+    pid_t Start(const std::vector<std::string> &args)
     {
-        RunResult result;
         std::string outPath = dir_ + "/stdout.txt", errPath = dir_ + "/stderr.txt";
         // Everything the child needs is prepared before fork: the simulator's threads run meanwhile,
         // so the child must not allocate.
@@ -87,11 +93,17 @@ protected:
             execv(argv[0], argv.data());
             _exit(127);
         }
+        return pid;
+    }
+
+    RunResult Finish(pid_t pid)
+    {
+        RunResult result;
         int nStatus = 0;
         waitpid(pid, &nStatus, 0);
         result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-        result.out = ReadAll(outPath);
-        result.err = ReadAll(errPath);
+        result.out = ReadAll(dir_ + "/stdout.txt");
+        result.err = ReadAll(dir_ + "/stderr.txt");
         return result;
     }
 
@@ -107,8 +119,8 @@ TEST_F(ProbeTest, JsonNamesEachDeviceInPortOrder)
     addDevice(DeviceFile("octa_ta2.dev"));           // COM9
     addDevice(DeviceFile("lucent_f_rrfl.dev"));      // COM12
     addDevice(DeviceFile("silent.dev"));             // COM16
-    std::string missing = bank().dir() + "/COM30";   // a native path to nothing: left out
-    RunResult run = Run({"COM16", "--json", "COM12", missing, "com9", "COM7", "COM6", "COM1"});
+    std::string missing = bank().dir() + "/COM30";   // a native path to nothing: shown with its reason
+    RunResult run = Run({"COM16", "--json", "COM12", missing, "com9", "7", "COM6", "COM1"});
     EXPECT_EQ(run.nExit, 0) << run.err;
     EXPECT_EQ(run.out,
               "[\n"
@@ -124,21 +136,31 @@ TEST_F(ProbeTest, JsonNamesEachDeviceInPortOrder)
               "\"country\": \"PTT GERMAN\", \"special_build\": \"\", \"version_suffix\": \"\", "
               "\"lucent\": {\"sector_size\": 64, \"type\": 3, \"flash_version\": 4271, \"variant\": 0}},\n"
               "  {\"port\": \"COM16\", \"status\": 11, \"model\": \"\", \"version\": \"\", "
-              "\"country\": \"\", \"special_build\": \"\", \"version_suffix\": \"\"}\n"
+              "\"country\": \"\", \"special_build\": \"\", \"version_suffix\": \"\"},\n"
+              "  {\"port\": \"" + missing + "\", \"status\": 1, \"error\": \"no such port: " + missing +
+                  " does not exist\"}\n"
               "]\n");
+    EXPECT_EQ(run.err, "ravelin-cli probe: " + missing + ": no such port: " + missing + " does not exist\n");
 }
 
 TEST_F(ProbeTest, DeviceBytesAreEscapedInJsonAndMaskedInTheTable)
 {
-    addDevice("port = 2\nspeed = 38400\nati.0 = MX-3320 Version 4.1\"q\\\\z\\x01\\xe9 B\\t7\nati.9 = 6\n");
+    // Valid UTF-8 ("é" C3 A9, "€" E2 82 AC) passes through; every byte of anything else becomes
+    // U+FFFD: a lone E9, a surrogate (ED A0 80), an overlong "/" (C0 AF).
+    addDevice("port = 2\nspeed = 38400\nati.0 = MX-3320 Version "
+              "4.1\"q\\\\z\\x01\\xe9\\xc3\\xa9\\xed\\xa0\\x80\\xe2\\x82\\xac\\xc0\\xaf B\\t7\nati.9 = 6\n");
     RunResult json = Run({"COM2", "--json"});
     EXPECT_EQ(json.nExit, 0) << json.err;
-    EXPECT_NE(json.out.find("\"version\": \"4.1\\\"q\\\\z\\u0001\\u00e9\""), std::string::npos) << json.out;
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_NE(json.out.find("\"version\": \"4.1\\\"q\\\\z\\u0001" + replacement + "\xC3\xA9" + replacement + replacement +
+                            replacement + "\xE2\x82\xAC" + replacement + replacement + "\""),
+              std::string::npos)
+        << json.out;
     EXPECT_NE(json.out.find("\"version_suffix\": \"B\\t7\""), std::string::npos) << json.out;
 
     RunResult table = Run({"COM2"});
     EXPECT_EQ(table.nExit, 0) << table.err;
-    EXPECT_NE(table.out.find("4.1\"q\\z??"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("4.1\"q\\z" + std::string(12, '?') + " "), std::string::npos) << table.out;
 }
 
 TEST_F(ProbeTest, TableHasOneAlignedRowPerOpenedPort)
@@ -150,10 +172,12 @@ TEST_F(ProbeTest, TableHasOneAlignedRowPerOpenedPort)
     std::vector<std::string> lines;
     std::istringstream in(run.out);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 3u) << run.out;
+    ASSERT_EQ(lines.size(), 4u) << run.out;
     EXPECT_EQ(lines[0].rfind("PORT", 0), 0u);
     EXPECT_EQ(lines[1].rfind("COM2 ", 0), 0u);
     EXPECT_EQ(lines[2].rfind("COM4 ", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("COM33  1", 0), 0u) << "a named port that does not open is shown";
+    EXPECT_NE(run.err.find("ravelin-cli probe: COM33: no such port"), std::string::npos) << run.err;
     // Every column starts at the same place in every row.
     const char *apszColumns[][3] = {{"MODEL", "MX-3310", "RK-2814"},
                                     {"VERSION", "3.05", "V2.07"},
@@ -173,10 +197,11 @@ TEST_F(ProbeTest, NothingIdentifiedExitsWith3)
     EXPECT_EQ(run.nExit, 3) << run.err;
     EXPECT_NE(run.out.find("\"port\": \"COM16\", \"status\": 11"), std::string::npos) << run.out;
 
-    // No port opened at all: an empty array.
-    RunResult none = Run({bank().dir() + "/COM31", "--json"});
+    // No port opened at all.
+    RunResult none = Run({"COM31", "--json"});
     EXPECT_EQ(none.nExit, 3);
-    EXPECT_EQ(none.out, "[]\n");
+    EXPECT_EQ(none.out, "[\n  {\"port\": \"COM31\", \"status\": 1, \"error\": \"no such port: " + bank().dir() +
+                            "/COM31 does not exist (SERIAL_PORTS_DIR=" + bank().dir() + " has no such entry)\"}\n]\n");
 }
 
 TEST_F(ProbeTest, CatalogueThatFailsToLoadExitsWith2AndSaysWhy)
@@ -209,8 +234,8 @@ TEST_F(ProbeTest, UsageErrorsExitWith2AndHelpDocumentsEverything)
         EXPECT_NE(help.out.find(pszTopic), std::string::npos) << pszTopic;
 }
 
-// COM2 to COM36 as entries of the bank's directory that lead nowhere: without them the probe would
-// fall back to this machine's own /dev/ttyS ports, and the test would depend on the machine.
+// COM2 to COM36 as entries of the bank's directory that lead nowhere: like missing entries, they are
+// ports that do not exist, and the sweep leaves them out.
 class DeadPortEntries {
 public:
     explicit DeadPortEntries(const std::string &dir)
@@ -245,6 +270,44 @@ TEST_F(ProbeTest, WithoutPortsProbesCom1To36AndLogsOnRequest)
     EXPECT_NE(log.find("<COM1>  Model MX-3320 Version 4.10a  Country PTT GERMAN, SpecialBuild "), std::string::npos)
         << log.substr(0, 2000);
     EXPECT_EQ(device(1).state().commands(), std::vector<std::string>({"AT", "ATE1V1Q0", "AT+WOPEN=1", "ATI", "ATI9"}));
+}
+
+// A port another program holds is shown with who holds it, also in the sweep of COM1 to COM36,
+// where ports that do not exist are left out.
+TEST_F(ProbeTest, APortInUseIsShownWithItsHolder)
+{
+    addDevice(DeviceFile("plain_version.dev"));  // COM1
+    addDevice("port = 2\nspeed = 38400\n");
+    UrsPort held{};
+    ASSERT_EQ(urs_OpenPort(&held, portName(2).c_str()), URS_OK);
+    RunResult run = Run({"--json"});
+    urs_ClosePort(&held);
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    std::string why = "in use by process " + std::to_string(getpid()) + " (";
+    EXPECT_NE(run.out.find("{\"port\": \"COM2\", \"status\": 1, \"error\": \"" + why), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("ravelin-cli probe: COM2: " + why), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("\"COM3\""), std::string::npos) << "ports that do not exist are left out";
+}
+
+// Ctrl-C or SIGTERM: every identification stops at its next step, the ports are released, and
+// the probe ends with 4 after showing what it had (a device cut short while it had not answered
+// yet shows as not answering).
+TEST_F(ProbeTest, InterruptStopsTheIdentificationAndExitsWith4)
+{
+    addDevice(DeviceFile("silent.dev"));  // COM16: would take seconds to give up on
+    for (int nSignal : {SIGINT, SIGTERM}) {
+        std::size_t nHeard = device(16).state().commands().size();
+        pid_t pid = Start({"COM16", "--json"});
+        ASSERT_GT(pid, 0);
+        // Once the device has heard a command of this run, identification is under way.
+        for (int i = 0; i < 1000 && device(16).state().commands().size() == nHeard; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, nSignal);
+        RunResult run = Finish(pid);
+        EXPECT_EQ(run.nExit, 4) << run.err;
+        EXPECT_EQ(run.out.rfind("[\n  {\"port\": \"COM16\", \"status\": ", 0), 0u) << run.out;
+        EXPECT_NE(run.err.find("ravelin-cli probe: interrupted"), std::string::npos) << run.err;
+    }
 }
 
 } // namespace

@@ -296,3 +296,31 @@ TEST_F(UrsTransfer, ClosedRecordRefusesTransfers)
 }
 
 }  // namespace
+
+// A hang-up is told apart from a silent line, so that a dialogue that only sees time-outs can still
+// say that the device went away; the log says so once.
+TEST_F(UrsTransfer, HangUpIsNotedAsLineLostButSilenceIsNot)
+{
+    LogCapture log;
+    os_SetTimeScaleForTesting(0.01);
+    EXPECT_EQ(urs_GetChar(&m_port), URS_TIMEOUT);
+    EXPECT_EQ(urs_LineLost(&m_port), 0) << "a silent line is still there";
+    m_pty.Hangup();
+    EXPECT_EQ(urs_GetChar(&m_port), URS_IO_ERROR);
+    EXPECT_EQ(urs_PutString(&m_port, "AT\r"), URS_IO_ERROR);
+    os_SetTimeScaleForTesting(1.0);
+    EXPECT_EQ(urs_LineLost(&m_port), 1);
+    EXPECT_EQ(log.Count("<" + m_name + ">: the line was lost"), 1);
+}
+
+TEST(UrsLineLost, WriteIntoAHungUpLineIsNotedToo)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    UrsPort port{};
+    ASSERT_EQ(urs_OpenPort(&port, pty.DevicePath().c_str()), URS_OK);
+    pty.Hangup();
+    EXPECT_EQ(urs_PutString(&port, "AT\r"), URS_IO_ERROR);
+    EXPECT_EQ(urs_LineLost(&port), 1);
+    urs_ClosePort(&port);
+}
