@@ -15,6 +15,7 @@ constexpr int kUploadSeconds = 10;
 
 struct CfSession {
     UrsPort port{};
+    DeviceUpdate *pUpdate = nullptr;
     osfl_Handle hImage = osfl_kInvalidHandle;
     CfWork work{};
 
@@ -22,6 +23,8 @@ struct CfSession {
     {
         if (hImage != osfl_kInvalidHandle)
             osfl_Close(hImage);
+        if (pUpdate != nullptr)
+            flsh_NoteLineLost(pUpdate, &port);
         urs_ClosePort(&port);
         return nResult;
     }
@@ -226,9 +229,12 @@ int cfflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 {
     const char *pszPort = flsh_PortDisplayName(pUpdate);
     CfSession session;
+    session.pUpdate = pUpdate;
     session.work.pOwner = pUpdate;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK)
+    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
+        flsh_NoteOpenFailure(pUpdate);
         return FR_PORT_OPEN_FAILED;
+    }
     log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
 
     if (!pUpdate->noProgramming) {

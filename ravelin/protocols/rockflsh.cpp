@@ -15,6 +15,7 @@ const char kEnterDownload[] = "AT**\r";
 // Everything rockflsh_Flash must undo once the port is open.
 struct RockSession {
     UrsPort port{};
+    DeviceUpdate *pUpdate = nullptr;
     osfl_Handle hLoader = osfl_kInvalidHandle;
     osfl_Handle hImage = osfl_kInvalidHandle;
 
@@ -24,6 +25,8 @@ struct RockSession {
             osfl_Close(hImage);
         if (hLoader != osfl_kInvalidHandle)
             osfl_Close(hLoader);
+        if (pUpdate != nullptr)
+            flsh_NoteLineLost(pUpdate, &port);
         urs_ClosePort(&port);
         return nResult;
     }
@@ -138,8 +141,11 @@ int rockflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
     rockflsh_LoaderPath(pUpdate->szImagePath, pUpdate->identity.szModel, szLoaderPath, sizeof szLoaderPath);
 
     RockSession session;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK)
+    session.pUpdate = pUpdate;
+    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
+        flsh_NoteOpenFailure(pUpdate);
         return FR_PORT_OPEN_FAILED;
+    }
     log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
 
     if (!pUpdate->noProgramming) {

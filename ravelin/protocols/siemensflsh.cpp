@@ -10,12 +10,15 @@ const char kEnterDownload[] = "AT^SFDL\r";
 
 struct SiemensSession {
     UrsPort port{};
+    DeviceUpdate *pUpdate = nullptr;
     osfl_Handle hFile = osfl_kInvalidHandle;
 
     int finish(int nResult)
     {
         if (hFile != osfl_kInvalidHandle)
             osfl_Close(hFile);
+        if (pUpdate != nullptr)
+            flsh_NoteLineLost(pUpdate, &port);
         urs_ClosePort(&port);
         return nResult;
     }
@@ -165,8 +168,11 @@ int siemensflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 {
     const char *pszPort = flsh_PortDisplayName(pUpdate);
     SiemensSession session;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK)
+    session.pUpdate = pUpdate;
+    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
+        flsh_NoteOpenFailure(pUpdate);
         return FR_PORT_OPEN_FAILED;
+    }
     log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
 
     if (!pUpdate->noProgramming) {

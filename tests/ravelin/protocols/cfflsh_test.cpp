@@ -252,3 +252,14 @@ TEST_F(DotTest, WithoutProgrammingDownloadModeIsNotEntered)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DotTest, ADeviceUnpluggedMidDownloadIsReportedAsALostLine)
+{
+    boot("fault.disconnect_after = 40\n");
+    EXPECT_NE(0, cfflsh_Flash(chiptest::ProgressLog::callback, &update));
+    EXPECT_STREQ("the line was lost", update.szResultDetail);
+}
+
+} // namespace

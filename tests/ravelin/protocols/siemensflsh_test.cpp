@@ -219,3 +219,15 @@ TEST_F(SiemensTest, WithoutProgrammingTheModuleIsLeftInCommandMode)
 }
 
 } // namespace
+
+namespace {
+
+// A module unplugged half-way: the protocol sees only time-outs, the result's detail says what happened.
+TEST_F(SiemensTest, AModuleUnpluggedMidDownloadIsReportedAsALostLine)
+{
+    module("fault.disconnect_after = 40\n");
+    EXPECT_NE(0, siemensflsh_Flash(chiptest::ProgressLog::callback, &update));
+    EXPECT_STREQ("the line was lost", update.szResultDetail);
+}
+
+} // namespace
