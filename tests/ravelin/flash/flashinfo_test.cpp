@@ -549,6 +549,29 @@ TEST_F(RunTest, ADeviceStillIdentifyingIsTakenOutAndFreedWhenItsThreadEnds)
     EXPECT_TRUE(slow.expired()) << "the thread's end frees the device it outlived";
 }
 
+TEST_F(RunTest, AThreadThatCannotStartGivesItsDeviceAFailureInsteadOfAnEndlessWait)
+{
+    flsh_RunAddPort(&run, "\\\\.\\COM1", 38400);
+    flsh_RunFailThreadStartsForTesting(true);
+    flsh_RunStartIdentificationWith(&run, gatedIdentify);
+    flsh_RunFailThreadStartsForTesting(false);
+    EXPECT_TRUE(flsh_RunWaitAllDone(&run, 0)) << "nothing left to wait for";
+    EXPECT_EQ(devid_cAborted, flsh_RunResult(&run, 0));
+    EXPECT_EQ(0, flsh_RunPostProcess(&run, 0)) << "a device never identified is left out";
+
+    identifiedDevice(2, "PL1400", "1.05", "PTT GERMAN");
+    identifiedDevice(3, "PL1400", "1.05", "PTT GERMAN");
+    ASSERT_EQ(2, flsh_RunPostProcess(&run, 0));
+    for (auto &pDevice : run.devices) pDevice->bSelected = 1;
+    flsh_RunFailThreadStartsForTesting(true);
+    EXPECT_EQ(0, flsh_RunStartUpdates(&run, 0, 0, 0, 1, recordingFlash));
+    flsh_RunFailThreadStartsForTesting(false);
+    std::int32_t nLowest = 0;
+    EXPECT_TRUE(flsh_RunPoll(&run, &nLowest, nullptr));
+    EXPECT_EQ(FR_ABORTED, flsh_RunResult(&run, 0));
+    EXPECT_EQ(FR_ABORTED, flsh_RunResult(&run, 1));
+}
+
 TEST_F(RunTest, APortPathThatDoesNotFitIsRefusedRatherThanCut)
 {
     std::string longPath = "\\\\.\\/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
