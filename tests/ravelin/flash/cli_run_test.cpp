@@ -4,6 +4,13 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -229,6 +236,56 @@ TEST_F(CliRunTest, SinglePortModeFlashesWithoutIdentifying)
     EXPECT_FALSE(heard(dev, "ATI"));
     EXPECT_FALSE(heard(dev, "AT&F&W&W1Z")) << "E: no factory defaults";
     EXPECT_NE(std::string::npos, result.out.find("1 of 1 devices were updated successfully\n")) << result.out;
+}
+
+TEST_F(CliRunTest, CtrlCCancelsEveryDeviceAndReleasesEveryPort)
+{
+    // Loaders that never synchronise: the handshake goes on until something stops it.
+    for (int nPort : {1, 2})
+        addDevice("port = " + std::to_string(nPort) + "\n" + kDeviceBase + kFamilies[0].pszDevice + "loader.sync_after = -1\n");
+    writeImage("PADE107.HEX", 1);
+    std::string out = dir.file("out.txt");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        FILE *pOut = std::freopen(out.c_str(), "w", stdout);
+        FILE *pErr = std::freopen(dir.file("err.txt").c_str(), "w", stderr);
+        if (pOut == nullptr || pErr == nullptr) _exit(99);
+        std::string imageDir = images();
+        execl(exe.c_str(), exe.c_str(), "run", "--ports", "COM1,COM2", "--images", imageDir.c_str(), "--yes", "--json",
+              static_cast<char *>(nullptr));
+        _exit(98);
+    }
+    // Interrupt once both devices are handshaking.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto handshaking = [&] {
+        std::string text = readFile(out);
+        return text.find("\"port\": \"COM1\", \"status_text\": \"Handshaking\"") != std::string::npos &&
+               text.find("\"port\": \"COM2\", \"status_text\": \"Handshaking\"") != std::string::npos;
+    };
+    while (!handshaking() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << "the signal ended the process instead of cancelling the run";
+    EXPECT_EQ(1, WEXITSTATUS(status)) << readFile(out) << readFile(dir.file("err.txt"));
+    std::string text = readFile(out);
+    // Cancelled in the synchronisation loop, the generic protocol ends with "Handshake failure".
+    for (const char *pszPort : {"COM1", "COM2"})
+        EXPECT_NE(std::string::npos, text.find(std::string("{\"event\": \"result\", \"port\": \"") + pszPort +
+                                               "\", \"result\": 1, \"result_text\": \"Handshake failure\"}"))
+            << text;
+    EXPECT_NE(std::string::npos, text.find("\"error\": 1, \"error_text\": \"ERROR: Program cancelled by user\""));
+    // Released: another program can open each port again at once.
+    for (int nPort : {1, 2}) {
+        int fd = open(portPath(nPort).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd, 0) << nPort;
+        if (fd >= 0) {
+            EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB)) << "COM" << nPort << " is still held";
+            close(fd);
+        }
+    }
 }
 
 TEST_F(CliRunTest, RunErrorsBecomeExitCodes)
