@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -172,6 +171,13 @@ struct Finish {
         cat_Free();
         return nCode;
     }
+    // A usage error: nothing ran, so there is no summary to give.
+    int usage(int nCode) const
+    {
+        if (bLog) log_Close();
+        cat_Free();
+        return nCode;
+    }
     int error(UpdateRun *pRun, int nRunError) const
     {
         std::string text = flsh_RunErrorMessage(pRun, nRunError);
@@ -258,14 +264,18 @@ void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &
 
 // ---------------------------------------------------------------------------------------------
 
-// Asks on the terminal; true for "y" or "yes".
+// Asks on the terminal; true for "y" or "yes". Ctrl-C or the end of input answer no.
 bool confirmed(int nDevices)
 {
     std::fprintf(stderr, "Update %d device(s)? [y/N] ", nDevices);
     std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    std::string word = trimmed(answer.c_str());
+    char szAnswer[64];
+    int nRead = os_ReadConsoleLine(szAnswer, sizeof szAnswer);
+    if (nRead < 0) {
+        std::fputc('\n', stderr);
+        return false;
+    }
+    std::string word = trimmed(szAnswer);
     return os_CompareNoCase(word.c_str(), "y") == 0 || os_CompareNoCase(word.c_str(), "yes") == 0;
 }
 
@@ -367,14 +377,13 @@ int cli_Run(int argc, char **argv)
 
     if (settings.szPort[0] != '\0') {
         int nCode = addSinglePort(&run, settings, &rows);
-        if (nCode != 0) return finish(nCode, 0, 0, 0, 0, {});
+        if (nCode != 0) return finish.usage(nCode);
     } else {
         std::vector<CliPort> ports;
         if (!options.portList.empty()) {
             std::string bad;
             if (!cli_ParsePortList(options.portList, &ports, &bad))
-                return finish(usage("'" + bad + "' in --ports is no port or range (COM3, COM5-COM8, /dev/ttyUSB0)"), 0,
-                              0, 0, 0, {});
+                return finish.usage(usage("'" + bad + "' in --ports is no port or range (COM3, COM5-COM8, /dev/ttyUSB0)"));
         } else {
             for (int n = 1; n <= kDefaultPortCount; ++n) {
                 CliPort port;
@@ -384,7 +393,7 @@ int cli_Run(int argc, char **argv)
         }
         for (const CliPort &port : ports)
             if (flsh_RunAddPort(&run, port.devicePath.c_str(), settings.nSpeed) < 0)
-                return finish(usage("the port name '" + port.display + "' is too long"), 0, 0, 0, 0, {});
+                return finish.usage(usage("the port name '" + port.display + "' is too long"));
 
         flsh_RunSetImageDir(&run, options.imagesDir.c_str());
         if (flsh_RunScanImages(&run, settings.nBootCode) == 0) return finish.error(&run, flsh_kRunNoHexFiles);
@@ -436,7 +445,7 @@ int cli_Run(int argc, char **argv)
     if (!options.bYes) {
         if (!os_StdinIsTerminal()) {
             view.note("Nothing was updated: --yes is needed to flash when no terminal can confirm.");
-            return finish(1, 0, 0, nPlanned, nSkipped, {});
+            return finish(flsh_kRunCancelled, flsh_kRunCancelled, 0, nPlanned, nSkipped, {});
         }
         if (!confirmed(nPlanned)) return finish.error(&run, flsh_kRunCancelled);
     }
