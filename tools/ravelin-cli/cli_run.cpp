@@ -287,7 +287,9 @@ bool identifyAll(UpdateRun *pRun, const RunView &view, bool *pbTimedOut)
     flsh_RunStartIdentification(pRun);
     *pbTimedOut = true;
     for (int nPoll = 0; nPoll < kIdentifyPolls; ++nPoll) {
-        if (flsh_RunWaitAllDone(pRun, kPollMs) && flsh_RunAllIdentified(pRun)) {
+        flsh_RunWaitAllDone(pRun, kPollMs);
+        // Each poll logs every port's status, as the detection page's does.
+        if (flsh_RunAllIdentified(pRun)) {
             *pbTimedOut = false;
             break;
         }
