@@ -17,6 +17,8 @@ void printUsage(FILE *out)
                "  flash --port PORT --image FILE --model NAME [options]\n"
                "                                      update one device\n"
                "  ports [PORT ...] [--json]           what each port maps to and whether it can be used\n"
+               "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
+               "                                      identify a bank and update every device at once\n"
                "\n"
                "'ravelin-cli COMMAND --help' describes each command.\n",
                out);
@@ -44,6 +46,8 @@ int main(int argc, char **argv)
         return cli_Flash(argc - 1, argv + 1);
     if (std::strcmp(command, "ports") == 0)
         return cli_Ports(argc - 1, argv + 1);
+    if (std::strcmp(command, "run") == 0)
+        return cli_Run(argc - 1, argv + 1);
     std::fprintf(stderr, "ravelin-cli: unknown command '%s'\n", command);
     printUsage(stderr);
     return 2;

@@ -55,7 +55,7 @@ protected:
     std::string json(int port, const char *model)
     {
         return "{\"port\": \"COM" + std::to_string(port) + "\", \"model\": \"" + model +
-               "\", \"result\": 0, \"result_text\": \"Successful\", \"loader_version\": \"\", \"speed\": 38400, "
+               "\", \"result\": 0, \"result_text\": \"Successful\", \"detail\": \"\", \"loader_version\": \"\", \"speed\": 38400, "
                "\"highest_block_address\": 0, \"rejected_blocks\": 0}\n";
     }
 
