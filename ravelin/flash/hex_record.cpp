@@ -1,5 +1,4 @@
 // Reading one Intel HEX record line.
-#include <cstdio>
 #include <cstring>
 
 #include "ravelin/flash/hex_image.h"
@@ -14,52 +13,53 @@ int digitOrMinus1(char ch)
     return -1;
 }
 
-// One "%2x" field at pszAt. Two plain hex digits are by far the common case and are decoded here;
-// anything else goes through sscanf so that odd lines read exactly as the field format reads them.
-bool readByteField(const char *pszAt, unsigned *pnValue)
-{
-    int nHigh = digitOrMinus1(pszAt[0]);
-    int nLow = nHigh < 0 ? -1 : digitOrMinus1(pszAt[1]);
-    if (nHigh >= 0 && nLow >= 0) {
-        *pnValue = static_cast<unsigned>(nHigh * 16 + nLow);
-        return true;
-    }
-    return std::sscanf(pszAt, "%2x", pnValue) == 1;
-}
-
 } // namespace
+
+bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue)
+{
+    unsigned nValue = 0;
+    // Stops at the first character that is no digit, so a short text is never read past its end.
+    for (int i = 0; i < nDigits; ++i) {
+        int nDigit = digitOrMinus1(pszAt[i]);
+        if (nDigit < 0)
+            return false;
+        nValue = nValue * 16u + static_cast<unsigned>(nDigit);
+    }
+    *pnValue = nValue;
+    return true;
+}
 
 int hexDigitValue(char ch)
 {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    return static_cast<unsigned char>(ch);
+    int nDigit = digitOrMinus1(ch);
+    return nDigit >= 0 ? nDigit : static_cast<unsigned char>(ch);
 }
 
 int parseHexRecord(HexAddressState *pState, const char *pszLine, HexRecord *pRecord)
 {
     unsigned nCount = 0, nOffset = 0, nType = 0;
-    if (std::sscanf(pszLine, ":%2x%4X%2x", &nCount, &nOffset, &nType) != 3)
+    if (pszLine[0] != ':' || !hexReadDigits(pszLine + 1, 2, &nCount) || !hexReadDigits(pszLine + 3, 4, &nOffset) ||
+        !hexReadDigits(pszLine + 7, 2, &nType))
         return 0;
+    // The byte count fixes the record's length: fewer characters are a cut record, more are
+    // something else on the same line (another record whose line end was lost, stray text), and
+    // either way the line does not hold what it claims.
     std::size_t nLength = std::strlen(pszLine);
-    if (nLength <= 9)
+    if (nLength != 11 + 2 * static_cast<std::size_t>(nCount))
         return 0;
 
     pRecord->nType = static_cast<std::int32_t>(nType);
     pRecord->nCount = static_cast<std::int32_t>(nCount);
     std::size_t nPos = 9;
     for (unsigned i = 0; i < nCount; ++i) {
-        // The byte and at least the first character of the checksum must still be there.
-        if (nLength - nPos < 3)
-            return 0;
         unsigned nByte = 0;
-        if (!readByteField(pszLine + nPos, &nByte))
+        if (!hexReadDigits(pszLine + nPos, 2, &nByte))
             return 0;
         pRecord->abData[i] = static_cast<std::uint8_t>(nByte);
         nPos += 2;
     }
     unsigned nChecksum = 0;
-    if (!readByteField(pszLine + nPos, &nChecksum))
+    if (!hexReadDigits(pszLine + nPos, 2, &nChecksum))
         return 0;
     pRecord->nChecksum = static_cast<std::uint8_t>(nChecksum);
 

@@ -2,5 +2,5 @@
 #pragma once
 
 int cli_Probe(int argc, char **argv);    // ravelin-cli probe [PORT ...] [--json] [--log]
-int cli_SortHex(int argc, char **argv);  // ravelin-cli sort-hex IN OUT
+int cli_SortHex(int argc, char **argv);  // ravelin-cli sort-hex [--strict] IN OUT
 int cli_Flash(int argc, char **argv);    // ravelin-cli flash --port PORT --image FILE --model NAME ...
