@@ -337,16 +337,22 @@ int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, Pr
     pWork->nWarnings = 0;
     failAt(pWork, hex_kSortOk, hex_kSortInput, 0);
     // A path cut to fit would name another file: refuse it instead.
-    if (os_CopyBounded(pWork->szInputPath, pszInput, os_kPathLen) >= os_kPathLen)
-        return failAt(pWork, hex_kSortPathTooLong, hex_kSortInput, 0), -1;
-    if (os_CopyBounded(pWork->szOutputPath, pszOutput, os_kPathLen) >= os_kPathLen)
-        return failAt(pWork, hex_kSortPathTooLong, hex_kSortOutput, 0), -1;
+    if (os_CopyBounded(pWork->szInputPath, pszInput, os_kPathLen) >= os_kPathLen) {
+        failAt(pWork, hex_kSortPathTooLong, hex_kSortInput, 0);
+        return -1;
+    }
+    if (os_CopyBounded(pWork->szOutputPath, pszOutput, os_kPathLen) >= os_kPathLen) {
+        failAt(pWork, hex_kSortPathTooLong, hex_kSortOutput, 0);
+        return -1;
+    }
     pWork->hFile = osfl_kInvalidHandle;
     pWork->nRecordCount = 0;
 
     pWork->pRecords = new (std::nothrow) SortTable;
-    if (pWork->pRecords == nullptr)
-        return failAt(pWork, hex_kSortOutOfMemory, hex_kSortInput, 0), -1;
+    if (pWork->pRecords == nullptr) {
+        failAt(pWork, hex_kSortOutOfMemory, hex_kSortInput, 0);
+        return -1;
+    }
     markEmpty(pWork->pRecords);
 
     std::string store;
