@@ -96,20 +96,6 @@ TEST(HexRecord, DigitsReadWithoutRegardToCase)
     } cases[] = {{'0', 0}, {'9', 9}, {'A', 10}, {'a', 10}, {'F', 15}, {'f', 15}, {'G', 'G'}, {'g', 'g'}, {':', ':'}};
     for (const Case &c : cases)
         EXPECT_EQ(c.value, hexDigitValue(c.ch)) << c.ch;
-
-    // Every field of a record in either case: the same record.
-    HexAddressState upperState{0, 0}, lowerState{0, 0};
-    HexRecord upper{}, lower{};
-    ASSERT_EQ(1, parseHexRecord(&upperState, ":02000004ABCD82", &upper));
-    ASSERT_EQ(1, parseHexRecord(&lowerState, ":02000004abcd82", &lower));
-    EXPECT_EQ(upperState.nValue, lowerState.nValue);
-    ASSERT_EQ(1, parseHexRecord(&upperState, ":03FACE00DEADBEEC", &upper));
-    ASSERT_EQ(1, parseHexRecord(&lowerState, ":03face00deadbeec", &lower));
-    EXPECT_EQ(upper.nAddress, lower.nAddress);
-    EXPECT_EQ(0xABCDFACEu, lower.nAddress);
-    EXPECT_EQ(0xBE, lower.abData[2]);
-    EXPECT_EQ(0xEC, lower.nChecksum);
-    EXPECT_TRUE(hexRecordChecksumOk(&lowerState, &lower));
 }
 
 } // namespace

@@ -210,31 +210,6 @@ TEST_F(LineReaderTest, ReadTextLineCapacityHoldsTheLineWithItsEnd) {
     EXPECT_EQ(os_ReadTextLine(osfl_kInvalidHandle, sz, 8, &lb), os_kLineReadError);
 }
 
-TEST_F(LineReaderTest, ReadTextLineCarriesReadAheadAcrossRefills) {
-    // Lines of varying length and line end across many 4096-byte reads, with a CR LF split
-    // between two reads.
-    std::string bytes;
-    std::vector<std::string> lines;
-    std::string first(4095, 'x');
-    lines.push_back(first);
-    bytes += first + "\r\n";
-    for (int i = 0; i < 900; ++i) {
-        lines.push_back("line " + std::to_string(i));
-        bytes += lines.back() + (i % 3 == 0 ? "\n" : "\r\n");
-    }
-    ASSERT_EQ(bytes[4095], '\r');
-    ASSERT_EQ(bytes[4096], '\n');
-    osfl_Handle h = OpenWith(bytes);
-    os_LineBuffer lb;
-    lb.nRemaining = 0;
-    std::vector<char> buf(5000);
-    for (const std::string &line : lines) {
-        ASSERT_EQ(os_ReadTextLine(h, buf.data(), 5000, &lb), static_cast<int>(line.size()) + 1);
-        ASSERT_EQ(std::string(buf.data()), line);
-    }
-    EXPECT_EQ(os_ReadTextLine(h, buf.data(), 5000, &lb), 0);
-}
-
 // ---------------------------------------------------------------------------------------------
 // gn_ReadString
 
