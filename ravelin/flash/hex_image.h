@@ -5,6 +5,7 @@
 // the image check then read the sorted file record by record with parseHexRecord.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ravelin/flash/flsh_callbacks.h"
@@ -119,6 +120,8 @@ const char *hex_SortWarningText(int nWarning);
 // type, the data bytes and the checksum, all as hexadecimal digits of either case, and nothing
 // after them. Returns 0 otherwise.
 int parseHexRecord(HexAddressState *pState, const char *pszLine, HexRecord *pRecord);
+// The same for the nLength characters at pchLine, which need not be terminated.
+int parseHexRecordText(HexAddressState *pState, const char *pchLine, std::size_t nLength, HexRecord *pRecord);
 
 // True when the record's checksum byte makes the byte sum of the record 0 (mod 256).
 // pState must be the state parseHexRecord left after reading this record.

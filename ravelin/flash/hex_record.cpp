@@ -5,20 +5,33 @@
 
 namespace {
 
-int digitOrMinus1(char ch)
+// Digit values by character: 0-15 for 0-9, A-F and a-f, -1 for every other character. A table,
+// because the sorter looks at every digit of every record of an image.
+struct DigitTable {
+    signed char aValue[256];
+    constexpr DigitTable() : aValue()
+    {
+        for (int i = 0; i < 256; ++i)
+            aValue[i] = -1;
+        for (int i = 0; i < 10; ++i)
+            aValue['0' + i] = static_cast<signed char>(i);
+        for (int i = 0; i < 6; ++i) {
+            aValue['A' + i] = static_cast<signed char>(10 + i);
+            aValue['a' + i] = static_cast<signed char>(10 + i);
+        }
+    }
+};
+constexpr DigitTable kDigits;
+
+inline int digitOrMinus1(char ch)
 {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    return -1;
+    return kDigits.aValue[static_cast<unsigned char>(ch)];
 }
 
-} // namespace
-
-bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue)
+// Stops at the first character that is no digit, so a short text is never read past its end.
+inline bool readDigits(const char *pszAt, int nDigits, unsigned *pnValue)
 {
     unsigned nValue = 0;
-    // Stops at the first character that is no digit, so a short text is never read past its end.
     for (int i = 0; i < nDigits; ++i) {
         int nDigit = digitOrMinus1(pszAt[i]);
         if (nDigit < 0)
@@ -29,6 +42,13 @@ bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue)
     return true;
 }
 
+} // namespace
+
+bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue)
+{
+    return readDigits(pszAt, nDigits, pnValue);
+}
+
 int hexDigitValue(char ch)
 {
     int nDigit = digitOrMinus1(ch);
@@ -37,14 +57,21 @@ int hexDigitValue(char ch)
 
 int parseHexRecord(HexAddressState *pState, const char *pszLine, HexRecord *pRecord)
 {
+    return parseHexRecordText(pState, pszLine, std::strlen(pszLine), pRecord);
+}
+
+int parseHexRecordText(HexAddressState *pState, const char *pchLine, std::size_t nLength, HexRecord *pRecord)
+{
+    // Nothing is read before the length is known to hold it.
+    if (nLength < 11)
+        return 0;
     unsigned nCount = 0, nOffset = 0, nType = 0;
-    if (pszLine[0] != ':' || !hexReadDigits(pszLine + 1, 2, &nCount) || !hexReadDigits(pszLine + 3, 4, &nOffset) ||
-        !hexReadDigits(pszLine + 7, 2, &nType))
+    if (pchLine[0] != ':' || !readDigits(pchLine + 1, 2, &nCount) || !readDigits(pchLine + 3, 4, &nOffset) ||
+        !readDigits(pchLine + 7, 2, &nType))
         return 0;
     // The byte count fixes the record's length: fewer characters are a cut record, more are
     // something else on the same line (another record whose line end was lost, stray text), and
     // either way the line does not hold what it claims.
-    std::size_t nLength = std::strlen(pszLine);
     if (nLength != 11 + 2 * static_cast<std::size_t>(nCount))
         return 0;
 
@@ -53,13 +80,13 @@ int parseHexRecord(HexAddressState *pState, const char *pszLine, HexRecord *pRec
     std::size_t nPos = 9;
     for (unsigned i = 0; i < nCount; ++i) {
         unsigned nByte = 0;
-        if (!hexReadDigits(pszLine + nPos, 2, &nByte))
+        if (!readDigits(pchLine + nPos, 2, &nByte))
             return 0;
         pRecord->abData[i] = static_cast<std::uint8_t>(nByte);
         nPos += 2;
     }
     unsigned nChecksum = 0;
-    if (!hexReadDigits(pszLine + nPos, 2, &nChecksum))
+    if (!readDigits(pchLine + nPos, 2, &nChecksum))
         return 0;
     pRecord->nChecksum = static_cast<std::uint8_t>(nChecksum);
 
