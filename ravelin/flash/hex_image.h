@@ -90,8 +90,8 @@ constexpr int hex_kWarnExtraEnd = 5;         // a further end-of-file record: le
 typedef void (*HexSortWarning)(void *pContext, std::uint32_t nLine, int nWarning);
 
 // The sorter's working state, one per running update (so several sorts run at once on different
-// threads without sharing anything). Set pOwner before calling sortHexFile; the rest is the
-// sorter's own.
+// threads without sharing anything). Set pOwner, and pfnWarning with its context (or null them),
+// before calling sortHexFile; the rest is the sorter's own.
 struct SortWork {
     DeviceUpdate *pOwner;                 // first argument of every progress call
     os_LineBuffer lineBuffer;
