@@ -208,13 +208,6 @@ int flsh_ProgramImage(UrsPort *pPort, FlshWork *pWork, osfl_Handle hImage, int n
 // Handshake again and "ATC" after programming: 0, 1 or FR_AFTER_FLASH_FAILED.
 int flsh_CheckAfterFlash(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback pfnProgress);
 // Reads the whole sorted image and checks every record and its checksum before the device is
-// touched, and that the data records of each base come in ascending address order (the sorter
-// reads only upper-case digits: lower-case offsets can leave records out of order, and a block
-// sent later over a line already programmed would wipe it). True when the image is sound.
+// touched: a line holding anything but one well-formed record makes the image unsound. True when
+// the image is sound.
 bool flsh_CheckImage(osfl_Handle hImage);
-// Reads the unsorted image and tells whether the sorter read every base value in it as the record
-// parser reads it: a lower-case digit in the value of an extended address record makes the sorter
-// write the base's records under another base, and the device would be programmed at a wrong
-// address. True when no such digit is there (also when the image cannot be read: the sort
-// reports that).
-bool flsh_CheckImageDigits(osfl_Handle hImage);

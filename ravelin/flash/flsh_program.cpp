@@ -21,7 +21,7 @@ int readPending(FlshWork *pWork, osfl_Handle hImage)
 {
     for (;;) {
         char szLine[flsh_kImageLineLen];
-        int nRead = os_ReadNextLine(hImage, szLine, flsh_kImageLineLen, &pWork->lineBuffer);
+        int nRead = os_ReadTextLine(hImage, szLine, flsh_kImageLineLen, &pWork->lineBuffer);
         if (nRead < 0)
             return 0;
         if (nRead == 0)
@@ -240,58 +240,15 @@ bool flsh_CheckImage(osfl_Handle hImage)
     HexAddressState state{0, 0};
     HexRecord record{};
     bool bSound = false;
-    bool bAnyData = false;
-    std::uint32_t nLastAddress = 0;
     for (;;) {
         char szLine[flsh_kImageLineLen];
-        int nRead = os_ReadNextLine(hImage, szLine, flsh_kImageLineLen, pBuffer);
+        int nRead = os_ReadTextLine(hImage, szLine, flsh_kImageLineLen, pBuffer);
         if (nRead <= 0)
             break;  // a read error, an over-long line, or no end record before the end of the file
         if (!parseHexRecord(&state, szLine, &record) || !hexRecordChecksumOk(&state, &record))
             break;
         if (record.nType == hex_kEndOfFile) {
             bSound = true;
-            break;
-        }
-        if (record.nType == hex_kExtSegment || record.nType == hex_kExtLinear) {
-            bAnyData = false;  // a new base: its records start their own ascending run
-        } else if (record.nType == hex_kData) {
-            if (bAnyData && record.nAddress < nLastAddress)
-                break;
-            bAnyData = true;
-            nLastAddress = record.nAddress;
-        }
-    }
-    delete pBuffer;
-    return bSound;
-}
-
-bool flsh_CheckImageDigits(osfl_Handle hImage)
-{
-    os_LineBuffer *pBuffer = new (std::nothrow) os_LineBuffer;
-    if (pBuffer == nullptr)
-        return false;
-    pBuffer->nRemaining = 0;
-    pBuffer->nPosition = 0;
-    auto lowerHex = [](const char *pszAt) {
-        for (int i = 0; i < 4; ++i)
-            if (pszAt[i] >= 'a' && pszAt[i] <= 'f')
-                return true;
-        return false;
-    };
-    bool bSound = true;
-    for (;;) {
-        char szLine[flsh_kImageLineLen];
-        int nRead = os_ReadNextLine(hImage, szLine, flsh_kImageLineLen, pBuffer);
-        if (nRead <= 0)
-            break;
-        std::size_t nLength = std::strlen(szLine);
-        if (nLength < 9)
-            continue;
-        int nType = hexDigitValue(szLine[7]) * 16 + hexDigitValue(szLine[8]);
-        bool bBase = (nType == hex_kExtSegment || nType == hex_kExtLinear) && nLength >= 13;
-        if (bBase && lowerHex(szLine + 9)) {
-            bSound = false;
             break;
         }
     }

@@ -33,9 +33,18 @@ struct UpdateSession {
     }
 };
 
+// Lines of the image that the sort passed on without understanding them, for the service
+// engineer: the image check that follows decides whether the image can still be programmed.
+void logSortWarning(void *pContext, std::uint32_t nLine, int nWarning)
+{
+    const DeviceUpdate *pUpdate = static_cast<const DeviceUpdate *>(pContext);
+    log_Write(__LINE__, kModule, "<%s> %s line %u: %s", flsh_PortDisplayName(pUpdate), pUpdate->szImagePath,
+              static_cast<unsigned>(nLine), hex_SortWarningText(nWarning));
+}
+
 // Sorts the image into a private temporary file, opens it, and reads it through once with the
-// record parser before anything goes to the device: a damaged image, or one whose addresses the
-// sorter cannot read, must not leave a device half-written. Returns 0 or the update result.
+// record parser before anything goes to the device: a damaged image must not leave a device
+// half-written. Returns 0 or the update result.
 int prepareImage(UpdateSession *pSession, DeviceUpdate *pUpdate, ProgressCallback pfnProgress)
 {
     if (!flsh_MakeTempFile(pSession->szTempPath, os_kPathLen)) {
@@ -43,18 +52,16 @@ int prepareImage(UpdateSession *pSession, DeviceUpdate *pUpdate, ProgressCallbac
         log_Write(__LINE__, kModule, "<%s> No temporary file for the sorted image", flsh_PortDisplayName(pUpdate));
         return FR_SORT_FAILED;
     }
-    pSession->pWork->sortWork.pOwner = pUpdate;
-    if (sortHexFile(pUpdate->szImagePath, pSession->szTempPath, &pSession->pWork->sortWork, pfnProgress) != 0)
+    SortWork *pSort = &pSession->pWork->sortWork;
+    pSort->pOwner = pUpdate;
+    pSort->pfnWarning = logSortWarning;
+    pSort->pWarningContext = pUpdate;
+    if (sortHexFile(pUpdate->szImagePath, pSession->szTempPath, pSort, pfnProgress) != 0) {
+        log_Write(__LINE__, kModule, "<%s> Sorting %s failed: line %u: %s %s", flsh_PortDisplayName(pUpdate),
+                  pUpdate->szImagePath, static_cast<unsigned>(pSort->nFailureLine),
+                  hex_SortFailureText(pSort->nFailure),
+                  pSort->nFailureError != 0 ? os_ErrorText(pSort->nFailureError) : "");
         return FR_SORT_FAILED;
-    osfl_Handle hImage = osfl_Open(pUpdate->szImagePath, osfl_kRead);
-    if (hImage == osfl_kInvalidHandle)
-        return FR_HEX_OPEN_FAILED;
-    bool bDigitsSound = flsh_CheckImageDigits(hImage);
-    osfl_Close(hImage);
-    if (!bDigitsSound) {
-        log_Write(__LINE__, kModule, "<%s> Lower-case base digits in %s", flsh_PortDisplayName(pUpdate),
-                  pUpdate->szImagePath);
-        return FR_BAD_HEX;
     }
     pSession->hSorted = osfl_Open(pSession->szTempPath, osfl_kRead);
     if (pSession->hSorted == osfl_kInvalidHandle)

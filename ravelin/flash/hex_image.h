@@ -5,6 +5,7 @@
 // the image check then read the sorted file record by record with parseHexRecord.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ravelin/flash/flsh_callbacks.h"
@@ -61,9 +62,36 @@ struct BaseTable {
     std::uint32_t aBases[hex_kMaxBases];  // ascending from the first slot; hex_kEmptySlot = empty
 };
 
+// Why the last sort failed (SortWork::nFailure).
+constexpr int hex_kSortOk = 0;
+constexpr int hex_kSortCannotOpen = 1;       // a file cannot be opened (nFailureError says why)
+constexpr int hex_kSortCannotRead = 2;       // the input cannot be read (nFailureError)
+constexpr int hex_kSortNotARecord = 3;       // a line the sorter cannot place (nFailureLine)
+constexpr int hex_kSortTooManyBases = 4;     // a 65th address base, or any extended address record once 64 are held
+constexpr int hex_kSortTooManyRecords = 5;   // hex_kSortSlots data records in one base (the line of the last)
+constexpr int hex_kSortLineTooLong = 6;      // a line that does not fit hex_kSortLineLen (nFailureLine)
+constexpr int hex_kSortCannotWrite = 7;      // the output cannot be created or written (nFailureError)
+constexpr int hex_kSortNoRecords = 8;        // the input holds no line at all
+constexpr int hex_kSortOutOfMemory = 9;
+constexpr int hex_kSortPathTooLong = 10;     // a path does not fit os_kPathLen
+
+// Which file a failure concerns (SortWork::nFailureFile).
+constexpr int hex_kSortInput = 0;
+constexpr int hex_kSortOutput = 1;
+
+// Lines the sorter passes on without understanding them (the sort still succeeds).
+constexpr int hex_kWarnNotARecord = 1;       // a data or address record that is not well formed: kept as it is
+constexpr int hex_kWarnChecksum = 2;         // a record whose checksum does not match: kept as it is
+constexpr int hex_kWarnAfterEnd = 3;         // a record after the end-of-file record: sorted in like any other
+constexpr int hex_kWarnStartDropped = 4;     // a start address record (03, 05): left out
+constexpr int hex_kWarnExtraEnd = 5;         // a further end-of-file record: left out
+
+// Told of each line the sorter passes on without understanding it, in line order (1 = first).
+typedef void (*HexSortWarning)(void *pContext, std::uint32_t nLine, int nWarning);
+
 // The sorter's working state, one per running update (so several sorts run at once on different
-// threads without sharing anything). Set pOwner before calling sortHexFile; the rest is the
-// sorter's own.
+// threads without sharing anything). Set pOwner, and pfnWarning with its context (or null them),
+// before calling sortHexFile; the rest is the sorter's own.
 struct SortWork {
     DeviceUpdate *pOwner;                 // first argument of every progress call
     os_LineBuffer lineBuffer;
@@ -74,11 +102,26 @@ struct SortWork {
     BaseTable bases;
     std::uint16_t nBaseCount;
     std::uint16_t nRecordCount;
+    HexSortWarning pfnWarning;            // optional, set by the caller
+    void *pWarningContext;                // its first argument
+    std::uint32_t nWarnings;              // lines warned about by the last sort
+    int nFailure;                         // why the last sort failed; hex_kSortOk after a success
+    int nFailureFile;                     // hex_kSortInput or hex_kSortOutput
+    std::uint32_t nFailureLine;           // input line of the failure (1 = first), 0 for none
+    int nFailureError;                    // system error number of an open, read or write failure
 };
 
-// Reads one record line (without its CR LF) into *pRecord, updating *pState on extended address
-// records. Returns 1 when the line was read as a record, 0 otherwise.
+// Short texts for a failure and a warning, for messages and the log.
+const char *hex_SortFailureText(int nFailure);
+const char *hex_SortWarningText(int nWarning);
+
+// Reads one record line (without its line end) into *pRecord, updating *pState on extended
+// address records. Returns 1 when the line was read as a record: ":", then byte count, offset,
+// type, the data bytes and the checksum, all as hexadecimal digits of either case, and nothing
+// after them. Returns 0 otherwise.
 int parseHexRecord(HexAddressState *pState, const char *pszLine, HexRecord *pRecord);
+// The same for the nLength characters at pchLine, which need not be terminated.
+int parseHexRecordText(HexAddressState *pState, const char *pchLine, std::size_t nLength, HexRecord *pRecord);
 
 // True when the record's checksum byte makes the byte sum of the record 0 (mod 256).
 // pState must be the state parseHexRecord left after reading this record.
@@ -87,13 +130,18 @@ bool hexRecordChecksumOk(const HexAddressState *pState, const HexRecord *pRecord
 // Rewrites the image at pszInput into pszOutput: data records grouped by address base, bases in
 // ascending order each introduced by its own extended address record, records of a base in
 // ascending address order, one end-of-file record at the end. Reports status 14 (flsh_cSorting)
-// through pfnProgress (which may be null); a sort cannot be cancelled. Returns 0, or -1 on failure,
-// leaving the output as far as it was written.
+// through pfnProgress (which may be null); a sort cannot be cancelled. Lines of CR LF or LF alone;
+// empty lines and Ctrl-Z bytes at the end are ignored. Returns 0, or -1 on failure, leaving the
+// output as far as it was written; pWork's failure fields then say why and where.
 int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, ProgressCallback pfnProgress);
 
 // Appends ":00000001FF\r\n" to pWork's output file. Returns 0, or -1 when it cannot be opened.
 int writeHexEndRecord(SortWork *pWork);
 
-// Value of one digit as the sorter reads it: 0-9 and A-F (upper case only), any other character
-// its own character code.
+// Value of one digit as the sorter reads it: 0-9, A-F and a-f, any other character its own
+// character code (so a letter beyond F in a record type reads as a type above 05).
 int hexDigitValue(char ch);
+
+// Reads nDigits hexadecimal digits of either case at pszAt into *pnValue. False when any of them
+// is no digit.
+bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue);

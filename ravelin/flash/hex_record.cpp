@@ -1,65 +1,92 @@
 // Reading one Intel HEX record line.
-#include <cstdio>
 #include <cstring>
 
 #include "ravelin/flash/hex_image.h"
 
 namespace {
 
-int digitOrMinus1(char ch)
+// Digit values by character: 0-15 for 0-9, A-F and a-f, -1 for every other character. A table,
+// because the sorter looks at every digit of every record of an image.
+struct DigitTable {
+    signed char aValue[256];
+    constexpr DigitTable() : aValue()
+    {
+        for (int i = 0; i < 256; ++i)
+            aValue[i] = -1;
+        for (int i = 0; i < 10; ++i)
+            aValue['0' + i] = static_cast<signed char>(i);
+        for (int i = 0; i < 6; ++i) {
+            aValue['A' + i] = static_cast<signed char>(10 + i);
+            aValue['a' + i] = static_cast<signed char>(10 + i);
+        }
+    }
+};
+constexpr DigitTable kDigits;
+
+inline int digitOrMinus1(char ch)
 {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    return -1;
+    return kDigits.aValue[static_cast<unsigned char>(ch)];
 }
 
-// One "%2x" field at pszAt. Two plain hex digits are by far the common case and are decoded here;
-// anything else goes through sscanf so that odd lines read exactly as the field format reads them.
-bool readByteField(const char *pszAt, unsigned *pnValue)
+// Stops at the first character that is no digit, so a short text is never read past its end.
+inline bool readDigits(const char *pszAt, int nDigits, unsigned *pnValue)
 {
-    int nHigh = digitOrMinus1(pszAt[0]);
-    int nLow = nHigh < 0 ? -1 : digitOrMinus1(pszAt[1]);
-    if (nHigh >= 0 && nLow >= 0) {
-        *pnValue = static_cast<unsigned>(nHigh * 16 + nLow);
-        return true;
+    unsigned nValue = 0;
+    for (int i = 0; i < nDigits; ++i) {
+        int nDigit = digitOrMinus1(pszAt[i]);
+        if (nDigit < 0)
+            return false;
+        nValue = nValue * 16u + static_cast<unsigned>(nDigit);
     }
-    return std::sscanf(pszAt, "%2x", pnValue) == 1;
+    *pnValue = nValue;
+    return true;
 }
 
 } // namespace
 
+bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue)
+{
+    return readDigits(pszAt, nDigits, pnValue);
+}
+
 int hexDigitValue(char ch)
 {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    return static_cast<unsigned char>(ch);
+    int nDigit = digitOrMinus1(ch);
+    return nDigit >= 0 ? nDigit : static_cast<unsigned char>(ch);
 }
 
 int parseHexRecord(HexAddressState *pState, const char *pszLine, HexRecord *pRecord)
 {
-    unsigned nCount = 0, nOffset = 0, nType = 0;
-    if (std::sscanf(pszLine, ":%2x%4X%2x", &nCount, &nOffset, &nType) != 3)
+    return parseHexRecordText(pState, pszLine, std::strlen(pszLine), pRecord);
+}
+
+int parseHexRecordText(HexAddressState *pState, const char *pchLine, std::size_t nLength, HexRecord *pRecord)
+{
+    // Nothing is read before the length is known to hold it.
+    if (nLength < 11)
         return 0;
-    std::size_t nLength = std::strlen(pszLine);
-    if (nLength <= 9)
+    unsigned nCount = 0, nOffset = 0, nType = 0;
+    if (pchLine[0] != ':' || !readDigits(pchLine + 1, 2, &nCount) || !readDigits(pchLine + 3, 4, &nOffset) ||
+        !readDigits(pchLine + 7, 2, &nType))
+        return 0;
+    // The byte count fixes the record's length: fewer characters are a cut record, more are
+    // something else on the same line (another record whose line end was lost, stray text), and
+    // either way the line does not hold what it claims.
+    if (nLength != 11 + 2 * static_cast<std::size_t>(nCount))
         return 0;
 
     pRecord->nType = static_cast<std::int32_t>(nType);
     pRecord->nCount = static_cast<std::int32_t>(nCount);
     std::size_t nPos = 9;
     for (unsigned i = 0; i < nCount; ++i) {
-        // The byte and at least the first character of the checksum must still be there.
-        if (nLength - nPos < 3)
-            return 0;
         unsigned nByte = 0;
-        if (!readByteField(pszLine + nPos, &nByte))
+        if (!readDigits(pchLine + nPos, 2, &nByte))
             return 0;
         pRecord->abData[i] = static_cast<std::uint8_t>(nByte);
         nPos += 2;
     }
     unsigned nChecksum = 0;
-    if (!readByteField(pszLine + nPos, &nChecksum))
+    if (!readDigits(pchLine + nPos, 2, &nChecksum))
         return 0;
     pRecord->nChecksum = static_cast<std::uint8_t>(nChecksum);
 

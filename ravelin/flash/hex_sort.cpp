@@ -5,6 +5,7 @@
 // the output and the failures of one pass per base without reading the file again for each base.
 // Records of one base go through the fixed-size record table and its quicksort, so records with equal
 // addresses come out in the order that procedure gives, which earlier sorted images also had.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -21,6 +22,7 @@ constexpr int kOutputChunk = 64 * 1024;
 struct LineRef {
     std::uint32_t nStart;  // offset of the line in the text store
     std::uint32_t nLength; // its text without the CR LF that follows it in the store
+    std::uint32_t nLine;   // its line number in the input (1 = first)
 };
 
 // Fields at fixed character positions, read digit by digit as the sorter reads them.
@@ -43,6 +45,23 @@ std::uint32_t baseOfRecord(const char *pszLine, int nType)
     if (nType == hex_kExtSegment)
         return (nValue * 16u) & 0xFFFFFu;
     return nValue * 65536u;
+}
+
+// Records a failure and returns false, for the reading steps.
+bool failAt(SortWork *pWork, int nFailure, int nFile, std::uint32_t nLine, int nError = 0)
+{
+    pWork->nFailure = nFailure;
+    pWork->nFailureFile = nFile;
+    pWork->nFailureLine = nLine;
+    pWork->nFailureError = nError;
+    return false;
+}
+
+void warn(SortWork *pWork, std::uint32_t nLine, int nWarning)
+{
+    ++pWork->nWarnings;
+    if (pWork->pfnWarning != nullptr)
+        pWork->pfnWarning(pWork->pWarningContext, nLine, nWarning);
 }
 
 void report(SortWork *pWork, ProgressCallback pfnProgress, std::int32_t nValue)
@@ -151,50 +170,100 @@ private:
 };
 
 // Reads every line of the input into one text store, each line followed by CR LF there (also the
-// last line, which needs no line end in the file). Fails on a read error, a line longer than the
-// sorter accepts, a line too short to hold a record header, and a file without any line.
+// last line, which needs no line end in the file). Lines may end in CR LF or LF alone. Empty lines
+// at the end are left out; an empty line before more text is no record. Fails on a read error, a
+// line longer than the sorter accepts, a line too short to hold a record header, and a file
+// without any line.
 bool readAllLines(SortWork *pWork, std::string *pStore, std::vector<LineRef> *pLines, long long *pnSize)
 {
     pWork->hFile = osfl_Open(pWork->szInputPath, osfl_kRead);
     if (pWork->hFile == osfl_kInvalidHandle)
-        return false;
+        return failAt(pWork, hex_kSortCannotOpen, hex_kSortInput, 0, os_LastError());
     long nSize = osfl_Size(pWork->hFile);
-    if (nSize > 0)
+    if (nSize > 0) {
         pStore->reserve(static_cast<std::size_t>(nSize) + 2);
+        // A data record of 16 bytes takes 45 characters with its line end: enough for the usual
+        // images without growing the table line by line.
+        pLines->reserve(static_cast<std::size_t>(nSize) / 40 + 1);
+    }
     pWork->lineBuffer.nRemaining = 0;
     pWork->lineBuffer.nPosition = 0;
     char szLine[hex_kSortLineLen];
     bool bOk = true;
+    std::uint32_t nLine = 0;
+    std::uint32_t nFirstEmpty = 0;  // the first of the empty lines read since the last text
     for (;;) {
-        int nRead = os_ReadNextLine(pWork->hFile, szLine, hex_kSortLineLen, &pWork->lineBuffer);
+        int nRead = os_ReadTextLine(pWork->hFile, szLine, hex_kSortLineLen, &pWork->lineBuffer);
         if (nRead == 0)
             break;
+        ++nLine;
+        if (nRead == os_kLineTooLong) {
+            bOk = failAt(pWork, hex_kSortLineTooLong, hex_kSortInput, nLine);
+            break;
+        }
         if (nRead < 0) {
-            bOk = false;
+            bOk = failAt(pWork, hex_kSortCannotRead, hex_kSortInput, nLine, os_LastError());
             break;
         }
         std::size_t nLength = std::strlen(szLine);
+        if (nLength == 0 && nRead == 1) {
+            if (nFirstEmpty == 0)
+                nFirstEmpty = nLine;
+            continue;
+        }
+        if (nFirstEmpty != 0) {
+            bOk = failAt(pWork, hex_kSortNotARecord, hex_kSortInput, nFirstEmpty);
+            break;
+        }
         // Text after an embedded NUL would be lost silently; such a line is no record.
-        if (nLength < 9 || nLength + 2 < static_cast<std::size_t>(nRead)) {
-            bOk = false;
+        if (nLength < 9 || nLength + 1 != static_cast<std::size_t>(nRead)) {
+            bOk = failAt(pWork, hex_kSortNotARecord, hex_kSortInput, nLine);
             break;
         }
         if (pStore->size() + nLength + 2 > 0xFFFFFFFFu) {
-            bOk = false;
+            bOk = failAt(pWork, hex_kSortOutOfMemory, hex_kSortInput, nLine);
             break;
         }
-        pLines->push_back({static_cast<std::uint32_t>(pStore->size()), static_cast<std::uint32_t>(nLength)});
+        pLines->push_back({static_cast<std::uint32_t>(pStore->size()), static_cast<std::uint32_t>(nLength), nLine});
         pStore->append(szLine, nLength);
         pStore->append("\r\n", 2);
     }
     osfl_Close(pWork->hFile);
     pWork->hFile = osfl_kInvalidHandle;
     *pnSize = nSize;
-    return bOk && !pLines->empty() && nSize > 0;
+    if (bOk && (pLines->empty() || nSize <= 0))
+        return failAt(pWork, hex_kSortNoRecords, hex_kSortInput, 0);
+    return bOk;
 }
 
-// Collects the distinct bases. Fails on a record type above 05, on an extended address record once
-// 64 bases are held, and on an extended address record too short to hold its value.
+// Tells the caller about a line that the sort passes on without understanding it.
+void checkRecord(SortWork *pWork, const char *pszLine, const LineRef &line, HexAddressState *pState,
+                 bool *pbAfterEnd)
+{
+    int nType = recordType(pszLine);
+    if (nType == hex_kStartSegment || nType == hex_kStartLinear) {
+        warn(pWork, line.nLine, hex_kWarnStartDropped);
+        return;
+    }
+    if (nType == hex_kEndOfFile) {
+        if (*pbAfterEnd)
+            warn(pWork, line.nLine, hex_kWarnExtraEnd);
+        *pbAfterEnd = true;
+        return;
+    }
+    HexRecord record;
+    if (!parseHexRecordText(pState, pszLine, line.nLength, &record))
+        warn(pWork, line.nLine, hex_kWarnNotARecord);
+    else if (!hexRecordChecksumOk(pState, &record))
+        warn(pWork, line.nLine, hex_kWarnChecksum);
+    else if (*pbAfterEnd)
+        warn(pWork, line.nLine, hex_kWarnAfterEnd);
+}
+
+// Collects the distinct bases. Fails on a record type above 05 or not written in hexadecimal
+// digits, on an address (a data record's offset, an extended address record's value) not written
+// in them, and on an extended address record once 64 bases are held. Warns about the lines it
+// passes on without understanding them.
 bool collectBases(SortWork *pWork, const std::string &store, const std::vector<LineRef> &lines)
 {
     for (int i = 0; i < hex_kMaxBases; ++i)
@@ -203,15 +272,22 @@ bool collectBases(SortWork *pWork, const std::string &store, const std::vector<L
     // Records before any extended address record lie in base 0.
     if (recordType(store.data() + lines.front().nStart) != hex_kExtSegment)
         enterBase(pWork, 0);
+    HexAddressState state{0, 0};
+    bool bAfterEnd = false;
     for (const LineRef &line : lines) {
         const char *pszLine = store.data() + line.nStart;
-        int nType = recordType(pszLine);
-        if (nType > hex_kStartLinear)
-            return false;
+        unsigned nType = 0, nField = 0;
+        if (!hexReadDigits(pszLine + 7, 2, &nType) || nType > hex_kStartLinear)
+            return failAt(pWork, hex_kSortNotARecord, hex_kSortInput, line.nLine);
         if (nType == hex_kExtSegment || nType == hex_kExtLinear) {
-            if (line.nLength < 13 || !enterBase(pWork, baseOfRecord(pszLine, nType)))
-                return false;
+            if (line.nLength < 13 || !hexReadDigits(pszLine + 9, 4, &nField))
+                return failAt(pWork, hex_kSortNotARecord, hex_kSortInput, line.nLine);
+            if (!enterBase(pWork, baseOfRecord(pszLine, static_cast<int>(nType))))
+                return failAt(pWork, hex_kSortTooManyBases, hex_kSortInput, line.nLine);
+        } else if (nType == hex_kData && !hexReadDigits(pszLine + 3, 4, &nField)) {
+            return failAt(pWork, hex_kSortNotARecord, hex_kSortInput, line.nLine);
         }
+        checkRecord(pWork, pszLine, line, &state, &bAfterEnd);
     }
     return true;
 }
@@ -226,6 +302,13 @@ int failSort(SortWork *pWork, OutputWriter *pWriter, osfl_Handle hOutput)
     pWork->pRecords = nullptr;
     pWork->nRecordCount = 0;
     return -1;
+}
+
+// A write to the output failed: notes the system's reason before anything else can change it.
+int failWrite(SortWork *pWork, osfl_Handle hOutput)
+{
+    failAt(pWork, hex_kSortCannotWrite, hex_kSortOutput, 0, os_LastError());
+    return failSort(pWork, nullptr, hOutput);
 }
 
 void markEmpty(SortTable *pTable)
@@ -251,16 +334,25 @@ osfl_Handle createOutput(const char *pszPath)
 int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, ProgressCallback pfnProgress)
 {
     report(pWork, pfnProgress, 0);
+    pWork->nWarnings = 0;
+    failAt(pWork, hex_kSortOk, hex_kSortInput, 0);
     // A path cut to fit would name another file: refuse it instead.
-    if (os_CopyBounded(pWork->szInputPath, pszInput, os_kPathLen) >= os_kPathLen ||
-        os_CopyBounded(pWork->szOutputPath, pszOutput, os_kPathLen) >= os_kPathLen)
+    if (os_CopyBounded(pWork->szInputPath, pszInput, os_kPathLen) >= os_kPathLen) {
+        failAt(pWork, hex_kSortPathTooLong, hex_kSortInput, 0);
         return -1;
+    }
+    if (os_CopyBounded(pWork->szOutputPath, pszOutput, os_kPathLen) >= os_kPathLen) {
+        failAt(pWork, hex_kSortPathTooLong, hex_kSortOutput, 0);
+        return -1;
+    }
     pWork->hFile = osfl_kInvalidHandle;
     pWork->nRecordCount = 0;
 
     pWork->pRecords = new (std::nothrow) SortTable;
-    if (pWork->pRecords == nullptr)
+    if (pWork->pRecords == nullptr) {
+        failAt(pWork, hex_kSortOutOfMemory, hex_kSortInput, 0);
         return -1;
+    }
     markEmpty(pWork->pRecords);
 
     std::string store;
@@ -270,6 +362,7 @@ int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, Pr
         if (!readAllLines(pWork, &store, &lines, &nInputSize))
             return failSort(pWork, nullptr, osfl_kInvalidHandle);
     } catch (const std::bad_alloc &) {
+        failAt(pWork, hex_kSortOutOfMemory, hex_kSortInput, 0);
         return failSort(pWork, nullptr, osfl_kInvalidHandle);
     }
     if (!collectBases(pWork, store, lines))
@@ -291,8 +384,10 @@ int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, Pr
     }
 
     osfl_Handle hOutput = createOutput(pWork->szOutputPath);
-    if (hOutput == osfl_kInvalidHandle)
+    if (hOutput == osfl_kInvalidHandle) {
+        failAt(pWork, hex_kSortCannotWrite, hex_kSortOutput, 0, os_LastError());
         return failSort(pWork, nullptr, osfl_kInvalidHandle);
+    }
     OutputWriter writer(hOutput);
 
     SortEntry *aSlots = pWork->pRecords->aEntries;
@@ -300,8 +395,10 @@ int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, Pr
         std::uint32_t nBaseAddress = pWork->bases.aBases[nBase];
         const std::vector<std::uint32_t> &members = recordsOfBase[static_cast<std::size_t>(nBase)];
         // The last slot must stay empty: it ends the table.
-        if (members.size() >= static_cast<std::size_t>(hex_kSortSlots))
+        if (members.size() >= static_cast<std::size_t>(hex_kSortSlots)) {
+            failAt(pWork, hex_kSortTooManyRecords, hex_kSortInput, lines[members[hex_kSortSlots - 1]].nLine);
             return failSort(pWork, &writer, hOutput);
+        }
         int nCount = 0;
         for (std::uint32_t nLine : members) {
             const char *pszLine = store.data() + lines[nLine].nStart;
@@ -316,22 +413,26 @@ int sortHexFile(const char *pszInput, const char *pszOutput, SortWork *pWork, Pr
         if (nCount != 0) {
             std::string record = baseRecord(nBaseAddress);
             if (!writer.put(record.data(), record.size()))
-                return failSort(pWork, &writer, hOutput);
+                return failWrite(pWork, hOutput);
             for (int i = 0; i < hex_kSortSlots && aSlots[i].pszText != nullptr; ++i) {
                 if (!writer.put(aSlots[i].pszText, static_cast<std::size_t>(aSlots[i].nTextLen)))
-                    return failSort(pWork, &writer, hOutput);
-                report(pWork, pfnProgress, static_cast<std::int32_t>(writer.position() * 100 / nInputSize));
+                    return failWrite(pWork, hOutput);
+                // Lines that ended in LF alone grow by their CR in the output: never past 100.
+                report(pWork, pfnProgress,
+                       static_cast<std::int32_t>(std::min(writer.position() * 100 / nInputSize, 100LL)));
             }
         }
         markEmpty(pWork->pRecords);
         pWork->nRecordCount = 0;
     }
     if (!writer.flush())
-        return failSort(pWork, nullptr, hOutput);
+        return failWrite(pWork, hOutput);
     osfl_Close(hOutput);
 
-    if (writeHexEndRecord(pWork) != 0)
+    if (writeHexEndRecord(pWork) != 0) {
+        failAt(pWork, hex_kSortCannotWrite, hex_kSortOutput, 0, os_LastError());
         return failSort(pWork, nullptr, osfl_kInvalidHandle);
+    }
 
     delete pWork->pRecords;
     pWork->pRecords = nullptr;
@@ -349,4 +450,34 @@ int writeHexEndRecord(SortWork *pWork)
     int nWritten = osfl_Write(hOutput, hex_kEndRecord, nLength);
     osfl_Close(hOutput);
     return nWritten == nLength ? 0 : -1;
+}
+
+const char *hex_SortFailureText(int nFailure)
+{
+    switch (nFailure) {
+    case hex_kSortOk: return "no failure";
+    case hex_kSortCannotOpen: return "cannot open";
+    case hex_kSortCannotRead: return "cannot read";
+    case hex_kSortNotARecord: return "not a record";
+    case hex_kSortTooManyBases: return "too many address blocks (at most 64)";
+    case hex_kSortTooManyRecords: return "too many records in one block (at most 8175)";
+    case hex_kSortLineTooLong: return "line too long (at most 100 characters with its line end)";
+    case hex_kSortCannotWrite: return "cannot write";
+    case hex_kSortNoRecords: return "no records";
+    case hex_kSortOutOfMemory: return "out of memory";
+    case hex_kSortPathTooLong: return "path too long";
+    default: return "unknown failure";
+    }
+}
+
+const char *hex_SortWarningText(int nWarning)
+{
+    switch (nWarning) {
+    case hex_kWarnNotARecord: return "not a well-formed record, kept as it is";
+    case hex_kWarnChecksum: return "checksum does not match, record kept as it is";
+    case hex_kWarnAfterEnd: return "record after the end-of-file record, sorted in";
+    case hex_kWarnStartDropped: return "start address record, left out";
+    case hex_kWarnExtraEnd: return "another end-of-file record, left out";
+    default: return "unknown warning";
+    }
 }

@@ -63,6 +63,18 @@ struct os_LineBuffer {
 // characters). The text is terminated and never holds the CR LF.
 int os_ReadNextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuffer *pBuffer);
 
+// Result codes of os_ReadTextLine besides line lengths.
+constexpr int os_kLineReadError = -1;
+constexpr int os_kLineTooLong = -2;
+
+// Reads the next line of a text file whose lines end in CR LF or in LF alone (both occur in one
+// file when it was edited on different systems). A lone CR is text. Ctrl-Z bytes that close the
+// file (the old end-of-file mark) are no text. The line with its line end must fit nCapacity:
+// pszDest receives at most nCapacity - 1 characters and the terminator. Returns the text's
+// length plus 1 (so an empty line gives 1), 0 at end of file, os_kLineReadError, or
+// os_kLineTooLong. The text is terminated and never holds the line end.
+int os_ReadTextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuffer *pBuffer);
+
 // Reads one line byte by byte, with no read-ahead, into pszDest, which holds nCount + 1 bytes.
 // CR LF or a lone LF ends the line (neither is kept); a lone CR is text; a Ctrl-Z byte acts as
 // end of file. A line longer than nCount is returned in pieces of nCount characters; when a
@@ -94,6 +106,40 @@ void osfl_FindClose(osfl_FindState *pState);
 void osfl_FoundName(const osfl_FindState *pState, char *pszDest, int nCapacity);
 // The found entry's attribute bits; osfl_kAttrDirectory marks a directory.
 std::uint32_t osfl_FoundAttributes(const osfl_FindState *pState);
+
+// ---------------------------------------------------------------------------------------------
+// Replacing a file without ever leaving it half-written
+//
+// The new content goes to a fresh file in the target's directory, which takes the target's
+// place in one rename only when it is complete; until then, and on every failure, the target
+// stays as it was. A replaced file keeps its permission bits (and its owner and group where the
+// system allows). A symbolic link keeps pointing where it did: the file it names is replaced. A
+// target that is no regular file (a device, a pipe) cannot be renamed over: its content is
+// collected in a private temporary file and copied into it at the commit.
+
+struct osfl_Replacement {
+    char szTarget[os_kPathLen];  // the file replaced (a symbolic link's target)
+    char szTemp[os_kPathLen];    // the new content's file until the commit
+    osfl_Handle hFile;           // open on szTemp for reading and writing; may be closed early
+    bool bCopyInto;              // the target is no regular file: copied into at the commit
+    int nError;                  // system error number of the last failure, 0 when none
+};
+
+// Makes the file for the new content of pszPath. Returns 1, or 0 (pRep->nError says why).
+int osfl_BeginReplace(osfl_Replacement *pRep, const char *pszPath);
+// Puts the new content in the target's place (written through to the disk first) and removes
+// the temporary file. Returns 1, or 0 with the target unchanged (pRep->nError says why).
+int osfl_CommitReplace(osfl_Replacement *pRep);
+// Drops the new content; the target stays as it was.
+void osfl_AbandonReplace(osfl_Replacement *pRep);
+
+// The system's error number of the last failed file operation on this thread, and its text.
+int os_LastError();
+const char *os_ErrorText(int nError);
+
+// Handles of the process's standard input and output (never closed by their users).
+osfl_Handle osfl_StdInput();
+osfl_Handle osfl_StdOutput();
 
 // ---------------------------------------------------------------------------------------------
 // The executable's directory ("beside the executable")

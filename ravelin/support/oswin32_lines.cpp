@@ -1,5 +1,5 @@
-// The two text-line readers: os_ReadNextLine (buffered, firmware and loader files) and
-// gn_ReadString (byte by byte, profile files).
+// The text-line readers: os_ReadNextLine (buffered, CR LF only), os_ReadTextLine (buffered, CR LF
+// or LF: HEX images) and gn_ReadString (byte by byte, profile files).
 #include "ravelin/support/oswin32.h"
 
 #include "ravelin/support/log.h"
@@ -61,6 +61,41 @@ int os_ReadNextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuff
     log_Write(__LINE__, "oswin32", "ReadNextLine:  Fell out of while loop  nCurCount %x",
               static_cast<unsigned>(nCurCount));
     return -1;
+}
+
+int os_ReadTextLine(osfl_Handle hFile, char *pszDest, int nCapacity, os_LineBuffer *pBuffer) {
+    if (pszDest == nullptr || pBuffer == nullptr || nCapacity < 1) return os_kLineReadError;
+    int nStored = 0;
+    for (;;) {
+        if (pBuffer->nRemaining <= 0) {
+            int nSize = osfl_Read(hFile, pBuffer->achData, os_kLineBufferSize);
+            if (nSize == osfl_kError) {
+                log_Write(__LINE__, "oswin32", "ReadTextLine: read error");
+                return os_kLineReadError;
+            }
+            if (nSize == 0) {
+                // A last line needs no line end; Ctrl-Z bytes at the very end are no text.
+                while (nStored > 0 && pszDest[nStored - 1] == kCtrlZ) --nStored;
+                pszDest[nStored] = '\0';
+                return nStored == 0 ? 0 : nStored + 1;
+            }
+            pBuffer->nRemaining = nSize;
+            pBuffer->nPosition = 0;
+        }
+        char ch = pBuffer->achData[pBuffer->nPosition++];
+        pBuffer->nRemaining--;
+        if (ch == kLF) {
+            if (nStored > 0 && pszDest[nStored - 1] == kCR) --nStored;
+            pszDest[nStored] = '\0';
+            return nStored + 1;
+        }
+        if (nStored >= nCapacity - 1) {
+            pszDest[nStored] = '\0';
+            log_Write(__LINE__, "oswin32", "ReadTextLine: line longer than %d", nCapacity);
+            return os_kLineTooLong;
+        }
+        pszDest[nStored++] = ch;
+    }
 }
 
 bool gn_ReadString(osfl_Handle hFile, char *pszDest, int nCount) {

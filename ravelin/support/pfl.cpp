@@ -231,11 +231,15 @@ int pfl_WriteProfile(ll_List *pProfileList, const char *szFileName) {
         dbg_Assert("szFileName", kModule, __LINE__);
         return 0;
     }
-    osfl_Handle hFile = osfl_Create(szFileName, osfl_kAttrNormal);
-    if (hFile == osfl_kInvalidHandle) {
+    // The profile is written whole into a new file that replaces the old one only when complete:
+    // a failed write (a full disk) must not leave the settings emptied or cut short.
+    osfl_Replacement replacement;
+    if (!osfl_BeginReplace(&replacement, szFileName)) {
+        log_Write(__LINE__, kModule, "Cannot write %s: %s", szFileName, os_ErrorText(replacement.nError));
         dbg_Assert("hFile != osfl_kInvalidHandle", kModule, __LINE__);
         return 0;
     }
+    osfl_Handle hFile = replacement.hFile;
     bool bOk = true;
     char szLine[pfl_kEntryLen + pfl_kValueLen + 8];
     ll_Iterator itSection;
@@ -252,8 +256,16 @@ int pfl_WriteProfile(ll_List *pProfileList, const char *szFileName) {
             bOk = WriteText(hFile, szLine) && bOk;
         }
     }
-    osfl_Close(hFile);
-    return bOk ? 1 : 0;
+    if (!bOk) {
+        log_Write(__LINE__, kModule, "Cannot write %s: %s", szFileName, os_ErrorText(os_LastError()));
+        osfl_AbandonReplace(&replacement);
+        return 0;
+    }
+    if (!osfl_CommitReplace(&replacement)) {
+        log_Write(__LINE__, kModule, "Cannot replace %s: %s", szFileName, os_ErrorText(replacement.nError));
+        return 0;
+    }
+    return 1;
 }
 
 int pfl_FreeProfile(ll_List *pProfileList) {

@@ -45,8 +45,9 @@ int pfl_SetString(ll_List *pProfileList, const char *pszSection, const char *psz
 // Removes the first matching section with its entries; 1 when found, else 0.
 int pfl_DeleteSection(ll_List *pProfileList, const char *pszSection);
 
-// Writes the whole profile to the file (CR LF line ends). 1 when written, 0 when the file
-// could not be created or written.
+// Writes the whole profile to the file (CR LF line ends), through a new file that takes the old
+// one's place only when complete. 1 when written, 0 when it could not be written; the old file
+// then stays as it was.
 int pfl_WriteProfile(ll_List *pProfileList, const char *szFileName);
 
 // Destroys every section's entry list, the section list and the profile header. Returns 1.

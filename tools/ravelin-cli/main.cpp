@@ -13,7 +13,7 @@ void printUsage(FILE *out)
                "commands:\n"
                "  probe [PORT ...] [--json] [--log]   identify the devices on the named ports\n"
                "                                      (COM1 to COM36 when none is named)\n"
-               "  sort-hex IN OUT                     rewrite an Intel HEX image in address order\n"
+               "  sort-hex [--strict] IN OUT          rewrite an Intel HEX image in address order\n"
                "  flash --port PORT --image FILE --model NAME [options]\n"
                "                                      update one device\n"
                "  ports [PORT ...] [--json]           what each port maps to and whether it can be used\n"

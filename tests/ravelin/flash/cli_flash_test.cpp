@@ -122,7 +122,7 @@ TEST_F(CliTest, SortHexWritesTheSortedImageOrFailsWithCode11)
     std::string bad = writeImage({a, hexRecord(7, 0, {1})});
     RunResult failed = run("sort-hex '" + bad + "' '" + dir.file("OUT.HEX") + "'");
     EXPECT_EQ(11, failed.exitCode);
-    EXPECT_EQ("Error sorting the .hex file\n", failed.err);
+    EXPECT_EQ("Error sorting the .hex file\n" + bad + ":2: not a record\n", failed.err);
 
     EXPECT_EQ(2, run("sort-hex only-one-argument").exitCode);
 }

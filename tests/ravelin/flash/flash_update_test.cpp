@@ -463,40 +463,82 @@ std::string lowerCase(std::string text)
     return text;
 }
 
-TEST_F(FlashUpdateTest, LowerCaseAddressDigitsLeaveTheDeviceUntouched)
+TEST_F(FlashUpdateTest, ALowerCaseImageProgramsExactlyAsItsUpperCaseTwin)
 {
-    // The sorter reads "00f0" as a larger offset than "0100" and "001a" as another base: such an
-    // image would be programmed out of order (0xA0-0xFF sent again after the block from 0x00) or at
-    // a wrong address.
-    modemsim::Device &dev = loader();
-    std::vector<std::string> lines;
-    for (std::uint32_t a = 0; a < 0x200; a += 16)
-        lines.push_back(lowerCase(hexRecord(0, a, std::vector<std::uint8_t>(16, static_cast<std::uint8_t>(a)))));
-    lines.push_back(":00000001FF");
-    setImageText(crlfLines(lines));
-    EXPECT_EQ(FR_BAD_HEX, flash());
-    EXPECT_TRUE(dev.state().commands().empty());
-    EXPECT_EQ(0u, dev.state().flash.extent());
-    EXPECT_TRUE(sortDirEmpty());
-
-    setImageText(crlfLines({lowerCase(hexRecord(4, 0, {0x00, 0x1A})), hexRecord(0, 0x0000, {1, 2, 3, 4}),
-                            ":00000001FF"}));
-    EXPECT_EQ(FR_BAD_HEX, flash());
-    EXPECT_EQ(0u, dev.state().flash.extent());
-
-    // Lower-case digits in the data and the checksum are read alike by both, and lower-case offsets
-    // that still come out in address order do no harm: such images flash as usual.
-    lines.clear();
+    // Offsets such as 00a0 against 0100 and a base value such as 001a only sort right when every
+    // digit is read without regard to case; the records come in descending order, so the sorter
+    // must place each of them. The end record is lower-case too.
+    std::vector<std::string> upper = {hexRecord(4, 0, {0x00, 0x1A})};
     image.clear();
-    for (std::uint32_t a = 0; a < 0x100; a += 16) {
-        std::vector<std::uint8_t> data(16, static_cast<std::uint8_t>(0xA0 + a / 16));
-        lines.push_back(lowerCase(hexRecord(0, a, data)));
-        for (std::uint32_t i = 0; i < 16; ++i) image[a + i] = data[i];
+    for (std::uint32_t a = 0x200; a > 0; a -= 16) {
+        std::vector<std::uint8_t> data(16);
+        for (std::uint32_t i = 0; i < 16; ++i) {
+            data[i] = static_cast<std::uint8_t>(0xA0 + a / 16 + i);
+            image[0x1A0000 + a - 16 + i] = data[i];
+        }
+        upper.push_back(hexRecord(0, a - 16, data));
     }
-    lines.push_back(":00000001FF");
-    setImageText(crlfLines(lines));
-    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    upper.push_back(":00000001FF");
+    std::vector<std::string> lower;
+    for (const std::string &line : upper) lower.push_back(lowerCase(line));
+    ASSERT_NE(upper, lower);
+
+    modemsim::Device &lowerDev = loader("", 3);
+    setImageText(crlfLines(lower));
+    ASSERT_EQ(FR_SUCCESSFUL, flash());
+    expectDeviceHoldsImage(lowerDev);
+    EXPECT_EQ(0x1A0000u, update.nHighestBlockAddress);
+
+    modemsim::Device &upperDev = loader("", 4);
+    flsh_FreeDeviceUpdate(&update);
+    ASSERT_EQ(1, flsh_InitDeviceUpdate(&update, portName(4).c_str()));
+    update.keepBootSector = 1;
+    update.restoreDefaults = 0;
+    setImageText(crlfLines(upper));
+    ASSERT_EQ(FR_SUCCESSFUL, flash());
+    expectDeviceHoldsImage(upperDev);
+    EXPECT_EQ(blocksOf(upperDev), blocksOf(lowerDev)) << "the same blocks, in the same order";
+    EXPECT_TRUE(sortDirEmpty());
+}
+
+TEST_F(FlashUpdateTest, LineEndsOfCrLfAndLfAloneProgramEveryRecord)
+{
+    // One LF-ended line among CR LF lines, a trailing empty line and a final Ctrl-Z: the record
+    // after the lone LF is the one at 0xF000, which a CR LF-only reader would have joined to the
+    // line before and left out, and the update would still have reported success.
+    modemsim::Device &dev = loader();
+    std::vector<std::uint8_t> low(16, 0x5A), high(16, 0xC3);
+    image.clear();
+    for (std::uint32_t i = 0; i < 16; ++i) {
+        image[0x0000 + i] = low[i];
+        image[0xF000 + i] = high[i];
+    }
+    setImageText(hexRecord(0, 0x0000, low) + "\n" + hexRecord(0, 0xF000, high) + "\r\n:00000001FF\r\n\r\n\x1a");
+    ASSERT_EQ(FR_SUCCESSFUL, flash());
     expectDeviceHoldsImage(dev);
+    EXPECT_EQ(0xF000u, update.nHighestBlockAddress);
+
+    // The same image with LF alone everywhere.
+    setImageText(hexRecord(0, 0xF000, high) + "\n" + hexRecord(0, 0x0000, low) + "\n:00000001FF\n");
+    ASSERT_EQ(FR_SUCCESSFUL, flash());
+    expectDeviceHoldsImage(dev);
+    EXPECT_EQ(0xF000u, update.nHighestBlockAddress);
+}
+
+TEST_F(FlashUpdateTest, ALineWithMoreThanItsRecordLeavesTheDeviceUntouched)
+{
+    // Two records on one line (a line end lost on the way, here a lone CR) or text after the
+    // checksum: the line holds more than its byte count gives, and the device gets nothing.
+    modemsim::Device &dev = loader();
+    std::string low = hexRecord(0, 0x0000, std::vector<std::uint8_t>(16, 0x11));
+    std::string high = hexRecord(0, 0xF000, std::vector<std::uint8_t>(16, 0x22));
+    for (const std::string &joined : {low + "\r" + high, low + " "}) {
+        setImageText(crlfLines({joined, ":00000001FF"}));
+        EXPECT_EQ(FR_BAD_HEX, flash()) << joined;
+        EXPECT_TRUE(dev.state().commands().empty()) << joined;
+        EXPECT_EQ(0u, dev.state().flash.extent()) << joined;
+        EXPECT_TRUE(sortDirEmpty());
+    }
 }
 
 TEST_F(FlashUpdateTest, ImagesThatCannotBeSortedOrOpened)

@@ -56,6 +56,12 @@ TEST(HexRecord, MalformedLinesAreNoRecords)
         ":0401000011223344",      // no checksum
         ":04010000112233G4AA",    // a data byte that is no hex
         ":0G010000",              // bad count
+        ":+4010000112233446AA",   // a sign is no digit
+        ": 4010000112233446AA",   // nor is a blank
+        ":0401000011223344AA ",   // anything after the checksum
+        ":0401000011223344AA\r",  // a lone CR is text
+        ":0401000011223344AA:00000001FF",  // two records whose line end was lost
+        ":00000001FFFF",          // an end record with more than its checksum
     };
     for (const char *line : bad)
         EXPECT_EQ(0, parseHexRecord(&state, line, &record)) << line;
@@ -82,14 +88,14 @@ TEST(HexRecord, ChecksumCheckUsesTheRawOffset)
     EXPECT_TRUE(parseHexRecord(&state, ":00000001FF", &record) && hexRecordChecksumOk(&state, &record));
 }
 
-TEST(HexRecord, SorterDigitsAreUpperCaseOnly)
+TEST(HexRecord, DigitsReadWithoutRegardToCase)
 {
-    EXPECT_EQ(0, hexDigitValue('0'));
-    EXPECT_EQ(9, hexDigitValue('9'));
-    EXPECT_EQ(10, hexDigitValue('A'));
-    EXPECT_EQ(15, hexDigitValue('F'));
-    EXPECT_EQ('a', hexDigitValue('a'));
-    EXPECT_EQ('G', hexDigitValue('G'));
+    struct Case {
+        char ch;
+        int value;
+    } cases[] = {{'0', 0}, {'9', 9}, {'A', 10}, {'a', 10}, {'F', 15}, {'f', 15}, {'G', 'G'}, {'g', 'g'}, {':', ':'}};
+    for (const Case &c : cases)
+        EXPECT_EQ(c.value, hexDigitValue(c.ch)) << c.ch;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -33,6 +34,12 @@ std::vector<std::uint8_t> pattern(std::uint32_t seed, std::size_t n)
 struct Sorter {
     std::unique_ptr<SortWork> work = std::make_unique<SortWork>();
     std::vector<int> progressValues;
+    std::vector<std::pair<std::uint32_t, int>> warnings;  // line, warning
+
+    static void warned(void *context, std::uint32_t line, int warning)
+    {
+        static_cast<Sorter *>(context)->warnings.push_back({line, warning});
+    }
 
     static int record(DeviceUpdate *, int status, std::int32_t value, std::intptr_t)
     {
@@ -46,6 +53,8 @@ struct Sorter {
     {
         current = this;
         work->pOwner = nullptr;
+        work->pfnWarning = &Sorter::warned;
+        work->pWarningContext = this;
         int result = sortHexFile(in.c_str(), out.c_str(), work.get(), &Sorter::record);
         current = nullptr;
         return result;
@@ -171,6 +180,8 @@ TEST(HexSort, BaseHoldsAtMost8175Records)
     writeFile(in, crlfLines(recordsInBase0(8176)));
     Sorter tooMany;
     EXPECT_EQ(-1, tooMany.sort(in, out));
+    EXPECT_EQ(hex_kSortTooManyRecords, tooMany.work->nFailure);
+    EXPECT_EQ(8176u, tooMany.work->nFailureLine) << "the record that did not fit";
 }
 
 TEST(HexSort, FailureInALaterBaseLeavesEarlierBasesWritten)
@@ -215,6 +226,8 @@ TEST(HexSort, SixtyFourBasesAndNoMore)
     writeFile(in, crlfLines(extra));
     Sorter more;
     EXPECT_EQ(-1, more.sort(in, out));
+    EXPECT_EQ(hex_kSortTooManyBases, more.work->nFailure);
+    EXPECT_EQ(static_cast<std::uint32_t>(extra.size() - 1), more.work->nFailureLine);
 }
 
 TEST(HexSort, RepeatedBaseRecordsEnterNothingNew)
@@ -229,7 +242,7 @@ TEST(HexSort, RepeatedBaseRecordsEnterNothingNew)
     EXPECT_EQ(crlfLines({":020000021000EC", b, a, kEndRecord}), readFile(out));
 }
 
-TEST(HexSort, RejectedInputs)
+TEST(HexSort, RejectedInputsSayWhatAndWhere)
 {
     flashtest::TempDir tmp;
     std::string in = tmp.file("in.hex"), out = tmp.file("out.hex");
@@ -237,49 +250,162 @@ TEST(HexSort, RejectedInputs)
     struct Case {
         const char *what;
         std::string text;
+        int failure;
+        std::uint32_t line;
     } cases[] = {
-        {"record type 06", crlfLines({data, hexRecord(6, 0, {1}), kEndRecord})},
-        {"lower-case type 0a", crlfLines({data, ":0100000a01F4", kEndRecord})},
-        {"line over 100 characters", crlfLines({data, hexRecord(0, 0x10, pattern(1, 48)), kEndRecord})},
-        {"line shorter than a header", crlfLines({data, ":0000", kEndRecord})},
-        {"empty line", crlfLines({data, "", kEndRecord})},
-        {"empty file", ""},
-        {"extended record without its value", crlfLines({data, ":02000004", kEndRecord})},
+        {"record type 06", crlfLines({data, hexRecord(6, 0, {1}), kEndRecord}), hex_kSortNotARecord, 2},
+        {"lower-case type 0a", crlfLines({data, ":0100000a01F4", kEndRecord}), hex_kSortNotARecord, 2},
+        {"type that is no number", crlfLines({data, ":010000G001F4", kEndRecord}), hex_kSortNotARecord, 2},
+        {"offset that is no number", crlfLines({data, ":0100X00001F4", kEndRecord}), hex_kSortNotARecord, 2},
+        {"base value that is no number", crlfLines({data, ":020000040X10EA", kEndRecord}), hex_kSortNotARecord, 2},
+        {"line over 100 characters", crlfLines({data, hexRecord(0, 0x10, pattern(1, 48)), kEndRecord}),
+         hex_kSortLineTooLong, 2},
+        {"line shorter than a header", crlfLines({data, ":0000", kEndRecord}), hex_kSortNotARecord, 2},
+        {"empty line before more records", crlfLines({data, "", "", kEndRecord}), hex_kSortNotARecord, 2},
+        {"Ctrl-Z before more records", crlfLines({data, "\x1a", kEndRecord}), hex_kSortNotARecord, 2},
+        {"empty file", "", hex_kSortNoRecords, 0},
+        {"only empty lines", "\r\n\n\x1a", hex_kSortNoRecords, 0},
+        {"extended record without its value", crlfLines({data, ":02000004", kEndRecord}), hex_kSortNotARecord, 2},
     };
     for (const Case &c : cases) {
         writeFile(in, c.text);
         std::filesystem::remove(out);
         Sorter sorter;
         EXPECT_EQ(-1, sorter.sort(in, out)) << c.what;
+        EXPECT_EQ(c.failure, sorter.work->nFailure) << c.what;
+        EXPECT_EQ(hex_kSortInput, sorter.work->nFailureFile) << c.what;
+        EXPECT_EQ(c.line, sorter.work->nFailureLine) << c.what;
         // Input errors are found before the output is made.
         EXPECT_FALSE(flashtest::fileExists(out)) << c.what;
     }
     Sorter longPath;
     EXPECT_EQ(-1, longPath.sort(in, tmp.path() + "/" + std::string(300, 'x') + ".hex"));
+    EXPECT_EQ(hex_kSortPathTooLong, longPath.work->nFailure);
+    EXPECT_EQ(hex_kSortOutput, longPath.work->nFailureFile);
     Sorter missing;
     EXPECT_EQ(-1, missing.sort(tmp.file("no-such.hex"), out));
+    EXPECT_EQ(hex_kSortCannotOpen, missing.work->nFailure);
+    EXPECT_EQ(ENOENT, missing.work->nFailureError);
     writeFile(in, crlfLines({data, kEndRecord}));
     Sorter noOutput;
     EXPECT_EQ(-1, noOutput.sort(in, tmp.file("no-such-dir/out.hex")));
+    EXPECT_EQ(hex_kSortCannotWrite, noOutput.work->nFailure);
+    EXPECT_EQ(hex_kSortOutput, noOutput.work->nFailureFile);
+    EXPECT_EQ(ENOENT, noOutput.work->nFailureError);
 }
 
-TEST(HexSort, LastLineNeedsNoLineEndAndLoneLineFeedsStayText)
+TEST(HexSort, LinesPassedOnWithoutBeingUnderstoodAreWarnedAbout)
 {
     flashtest::TempDir tmp;
     std::string in = tmp.file("in.hex"), out = tmp.file("out.hex");
-    std::string a = hexRecord(0, 0x10, {1}), b = hexRecord(0, 0x00, {2});
-    writeFile(in, a + "\r\n" + b);
+    std::string a = hexRecord(0, 0x10, {1, 2}), b = hexRecord(0, 0x00, {3});
+    std::string badSum = a;
+    badSum.back() = badSum.back() == '0' ? '1' : '0';
+    using W = std::vector<std::pair<std::uint32_t, int>>;
+    struct Case {
+        const char *what;
+        std::vector<std::string> lines;
+        W warnings;
+    } cases[] = {
+        {"a clean image", {b, a, kEndRecord}, {}},
+        {"bad checksum", {b, badSum, kEndRecord}, {{2, hex_kWarnChecksum}}},
+        {"no colon", {b, a.substr(1) + "0", kEndRecord}, {{2, hex_kWarnNotARecord}}},
+        {"text after the checksum", {b, a + " ", kEndRecord}, {{2, hex_kWarnNotARecord}}},
+        {"start addresses", {hexRecord(3, 0, {0, 0, 1, 2}), b, hexRecord(5, 0, {0, 0, 1, 2}), kEndRecord},
+         {{1, hex_kWarnStartDropped}, {3, hex_kWarnStartDropped}}},
+        {"records after the end", {b, kEndRecord, a, kEndRecord}, {{3, hex_kWarnAfterEnd}, {4, hex_kWarnExtraEnd}}},
+    };
+    for (const Case &c : cases) {
+        writeFile(in, crlfLines(c.lines));
+        Sorter sorter;
+        ASSERT_EQ(0, sorter.sort(in, out)) << c.what;
+        EXPECT_EQ(c.warnings, sorter.warnings) << c.what;
+        EXPECT_EQ(c.warnings.size(), sorter.work->nWarnings) << c.what;
+    }
+    // Lines warned about still go where they always went: the record with the bad checksum and the
+    // one after the end record are sorted in.
+    writeFile(in, crlfLines({badSum, kEndRecord, b}));
     Sorter sorter;
     ASSERT_EQ(0, sorter.sort(in, out));
-    EXPECT_EQ(crlfLines({":020000020000FC", b, a, kEndRecord}), readFile(out));
+    EXPECT_EQ(crlfLines({":020000020000FC", b, badSum, kEndRecord}), readFile(out));
+}
 
-    // A file with LF line ends is one long line to a reader that only splits at CR LF.
-    std::string lfOnly;
-    for (int i = 0; i < 4; ++i)
-        lfOnly += hexRecord(0, static_cast<std::uint32_t>(i) * 16, pattern(i, 16)) + "\n";
-    writeFile(in, lfOnly);
-    Sorter unix;
-    EXPECT_EQ(-1, unix.sort(in, out));
+TEST(HexSort, LinesEndInCrLfOrLfAlone)
+{
+    flashtest::TempDir tmp;
+    std::string in = tmp.file("in.hex"), out = tmp.file("out.hex");
+    std::string a = hexRecord(0, 0x10, {1}), b = hexRecord(0, 0x00, {2}), c = hexRecord(0, 0x08, {3});
+    std::string expected = crlfLines({":020000020000FC", b, c, a, kEndRecord});
+    struct Case {
+        const char *what;
+        std::string text;
+    } cases[] = {
+        {"CR LF", a + "\r\n" + b + "\r\n" + c + "\r\n"},
+        {"LF alone", a + "\n" + b + "\n" + c + "\n"},
+        {"one LF among CR LF", a + "\r\n" + b + "\n" + c + "\r\n"},
+        {"no line end on the last line", a + "\r\n" + b + "\r\n" + c},
+        {"a trailing empty line", a + "\r\n" + b + "\r\n" + c + "\r\n\r\n"},
+        {"trailing empty LF lines", a + "\n" + b + "\n" + c + "\n\n\n"},
+        {"a final Ctrl-Z", a + "\r\n" + b + "\r\n" + c + "\r\n\x1a"},
+        {"a Ctrl-Z right after the last record", a + "\n" + b + "\n" + c + "\x1a"},
+        {"an empty line and a Ctrl-Z", a + "\r\n" + b + "\r\n" + c + "\r\n\r\n\x1a"},
+    };
+    for (const Case &k : cases) {
+        writeFile(in, k.text);
+        Sorter sorter;
+        ASSERT_EQ(0, sorter.sort(in, out)) << k.what;
+        EXPECT_EQ(expected, readFile(out)) << k.what;
+        EXPECT_TRUE(sorter.warnings.empty()) << k.what;
+        EXPECT_LE(sorter.progressValues.back(), 100) << k.what;
+    }
+    // A lone CR is text: the two records stay on one line, which is no record, kept as it is.
+    writeFile(in, a + "\r" + b + "\r\n");
+    Sorter sorter;
+    ASSERT_EQ(0, sorter.sort(in, out));
+    EXPECT_EQ((std::vector<std::pair<std::uint32_t, int>>{{1, hex_kWarnNotARecord}}), sorter.warnings);
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &ch : text)
+        if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
+    return text;
+}
+
+std::string upperCase(std::string text)
+{
+    for (char &ch : text)
+        if (ch >= 'a' && ch <= 'f') ch = static_cast<char>(ch - 'a' + 'A');
+    return text;
+}
+
+TEST(HexSort, ALowerCaseImageSortsAsItsUpperCaseTwin)
+{
+    flashtest::TempDir tmp;
+    // 0x00A0 and 0x0100 (which a digit read by its character code would swap), a lower-case base
+    // value (000a: base 0xA0000, written as segment A000), and a linear base above 1 MiB.
+    std::vector<std::string> upper = {hexRecord(0, 0x0100, {1}),      hexRecord(0, 0x00A0, {2}),
+                                      hexRecord(4, 0, {0x00, 0x0A}), hexRecord(0, 0xFFE0, {3}),
+                                      hexRecord(0, 0x0ABC, {4}),      hexRecord(4, 0, {0x00, 0xAB}),
+                                      hexRecord(0, 0xC0DE, {5}),      hexRecord(0, 0xBEEF, {6}),
+                                      kEndRecord};
+    std::vector<std::string> lower;
+    for (const std::string &line : upper) lower.push_back(lowerCase(line));
+    std::string upperIn = tmp.file("upper.hex"), lowerIn = tmp.file("lower.hex");
+    std::string upperOut = tmp.file("upper.out"), lowerOut = tmp.file("lower.out");
+    writeFile(upperIn, crlfLines(upper));
+    writeFile(lowerIn, crlfLines(lower));
+    Sorter upperSorter, lowerSorter;
+    ASSERT_EQ(0, upperSorter.sort(upperIn, upperOut));
+    ASSERT_EQ(0, lowerSorter.sort(lowerIn, lowerOut));
+    EXPECT_TRUE(lowerSorter.warnings.empty());
+
+    std::string expected = crlfLines({":020000020000FC", upper[1], upper[0], hexRecord(2, 0, {0xA0, 0x00}), upper[4],
+                                      upper[3], hexRecord(4, 0, {0x00, 0xAB}), upper[7], upper[6], kEndRecord});
+    EXPECT_EQ(expected, readFile(upperOut)) << flashtest::lineDiff(expected, readFile(upperOut));
+    // The lower-case records are copied as they are, in the same places.
+    EXPECT_EQ(expected, upperCase(readFile(lowerOut))) << flashtest::lineDiff(expected, upperCase(readFile(lowerOut)));
+    EXPECT_NE(readFile(upperOut), readFile(lowerOut));
 }
 
 TEST(HexSort, OutputReplacesAnExistingFile)

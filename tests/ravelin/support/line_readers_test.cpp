@@ -1,4 +1,5 @@
-// The two line readers: os_ReadNextLine (buffered) and gn_ReadString (byte by byte).
+// The line readers: os_ReadNextLine (buffered, CR LF), os_ReadTextLine (buffered, CR LF or LF) and
+// gn_ReadString (byte by byte).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -144,6 +145,69 @@ TEST_F(LineReaderTest, ReadNextLineSeparateBuffersPerFileDoNotMix) {
     EXPECT_STREQ(sz, "a2");
     os_ReadNextLine(h2, sz, 16, &lb2);
     EXPECT_STREQ(sz, "b2");
+}
+
+// ---------------------------------------------------------------------------------------------
+// os_ReadTextLine
+
+// Every line of the file as os_ReadTextLine returns it, with its result; stops at 0 or a failure.
+std::vector<std::pair<int, std::string>> ReadTextLines(osfl_Handle h, int nCapacity) {
+    os_LineBuffer lb;
+    lb.nRemaining = 0;
+    std::vector<char> buf(static_cast<std::size_t>(nCapacity) + 1, '\0');
+    std::vector<std::pair<int, std::string>> out;
+    for (int i = 0; i < 100; ++i) {
+        int n = os_ReadTextLine(h, buf.data(), nCapacity, &lb);
+        out.push_back({n, n > 0 ? std::string(buf.data(), static_cast<std::size_t>(n - 1)) : ""});
+        if (n <= 0) break;
+    }
+    return out;
+}
+
+TEST_F(LineReaderTest, ReadTextLineEndsLinesAtCrLfOrLfAlone) {
+    using Lines = std::vector<std::pair<int, std::string>>;
+    struct Case {
+        const char *what;
+        std::string bytes;
+        Lines lines;
+    } cases[] = {
+        {"CR LF", "AB\r\nCD\r\n", {{3, "AB"}, {3, "CD"}, {0, ""}}},
+        {"LF alone", "AB\nCD\n", {{3, "AB"}, {3, "CD"}, {0, ""}}},
+        {"mixed", "AB\nCD\r\nEF\n", {{3, "AB"}, {3, "CD"}, {3, "EF"}, {0, ""}}},
+        {"last line without end", "AB\r\nCD", {{3, "AB"}, {3, "CD"}, {0, ""}}},
+        {"lone CR is text", "A\rB\r\n", {{4, "A\rB"}, {0, ""}}},
+        {"empty lines", "\r\n\nA\n\r\n", {{1, ""}, {1, ""}, {2, "A"}, {1, ""}, {0, ""}}},
+        {"final Ctrl-Z", "AB\r\n\x1a", {{3, "AB"}, {0, ""}}},
+        {"Ctrl-Z right after the text", "AB\x1a\x1a", {{3, "AB"}, {0, ""}}},
+        {"Ctrl-Z before more text stays", "\x1a\nAB", {{2, "\x1a"}, {3, "AB"}, {0, ""}}},
+        {"empty file", "", {{0, ""}}},
+    };
+    for (const Case &c : cases) {
+        osfl_Handle h = OpenWith(c.bytes);
+        ASSERT_NE(h, osfl_kInvalidHandle);
+        EXPECT_EQ(ReadTextLines(h, 16), c.lines) << c.what;
+    }
+}
+
+TEST_F(LineReaderTest, ReadTextLineCapacityHoldsTheLineWithItsEnd) {
+    // Capacity 5: "ABC" fits with CR LF, "ABCD" with LF alone or with no end, not with CR LF.
+    struct Case {
+        std::string bytes;
+        int nFirst;
+    } cases[] = {
+        {"ABC\r\n", 4}, {"ABCD\n", 5}, {"ABCD", 5}, {"ABCD\r\n", os_kLineTooLong}, {"ABCDE\n", os_kLineTooLong},
+    };
+    for (const Case &c : cases) {
+        osfl_Handle h = OpenWith(c.bytes);
+        os_LineBuffer lb;
+        lb.nRemaining = 0;
+        char sz[5];
+        EXPECT_EQ(os_ReadTextLine(h, sz, 5, &lb), c.nFirst) << c.bytes;
+    }
+    os_LineBuffer lb;
+    lb.nRemaining = 0;
+    char sz[8];
+    EXPECT_EQ(os_ReadTextLine(osfl_kInvalidHandle, sz, 8, &lb), os_kLineReadError);
 }
 
 // ---------------------------------------------------------------------------------------------
