@@ -3,6 +3,8 @@
 // blocks without blocking the caller, and runs a read thread that hands every received block and every
 // line-status change to its listener.
 
+#include <sys/types.h>
+
 #include <deque>
 #include <memory>
 #include <string>
@@ -14,6 +16,11 @@
 
 struct termios;
 class CPort;
+
+// Whether a read that gave readResult (errno readError when negative), after poll() reported
+// pollEvents, means that the line hung up: POLLHUP, or a read error that every later read would repeat.
+// A read that finds the queue empty (a flush took what poll saw) is no hang-up.
+bool LineHungUp(ssize_t readResult, int readError, short pollEvents);
 
 // Implemented by the owner of a port. OnData and OnLineEvent run on the port's read thread.
 class CPortListener {
