@@ -89,29 +89,38 @@ CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* li
     const std::string path = ResolvePortDevicePath(name);
     if (path.empty()) {
         m_lastError = name + ": not a port name";
+        m_lastFailure = kNoSuchPort;
         return kNoHandle;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        // EBUSY: another program holds the port with TIOCEXCL.
-        const std::string reason = std::strerror(errno);
-        m_lastError = path + (errno == EBUSY ? ": in use by another program (" + reason + ")" : ": " + reason);
+        // EBUSY: another program holds the port with TIOCEXCL. ENXIO and ENODEV: a device node whose
+        // hardware is not there, as good as no port at all.
+        const int error = errno;
+        const std::string reason = std::strerror(error);
+        m_lastError = path + (error == EBUSY ? ": in use by another program (" + reason + ")" : ": " + reason);
+        m_lastFailure = error == EBUSY                                         ? kInUse
+                        : error == ENOENT || error == ENXIO || error == ENODEV ? kNoSuchPort
+                                                                               : kCannotOpen;
         return kNoHandle;
     }
     // Exclusive, as serial ports are expected to be: flock keeps out other programs (even root),
     // TIOCEXCL keeps out plain opens.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         m_lastError = path + ": in use by another program (" + std::strerror(errno) + ")";
+        m_lastFailure = kInUse;
         ::close(fd);
         return kNoHandle;
     }
     termios saved{};
     if (::tcgetattr(fd, &saved) != 0) {
         m_lastError = path + ": not a serial line (" + std::strerror(errno) + ")";
+        m_lastFailure = kCannotOpen;
         ::close(fd);
         return kNoHandle;
     }
     m_lastError.clear();
+    m_lastFailure = kOpened;
     ::ioctl(fd, TIOCEXCL);
     m_handle = fd;
     m_devicePath = path;

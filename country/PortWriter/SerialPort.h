@@ -86,6 +86,9 @@ public:
     // Why the last Open failed ("" after a successful one), with the device path and the system's
     // error text, for the caller's log: "no such port" and "in use" need different help.
     const std::string& LastError() const { return m_lastError; }
+    // The kind of the last Open's failure (kOpened after a successful one), for the user's message.
+    enum OpenFailure { kOpened, kNoSuchPort, kInUse, kCannotOpen };
+    OpenFailure LastFailure() const { return m_lastFailure; }
     // How often the line was set up since Open; lets callers see Reset's flow-control toggle.
     int ConfigureCount() const { return m_configureCount; }
 
@@ -129,6 +132,7 @@ private:
     int m_configureCount = 0;
     std::string m_devicePath;
     std::string m_lastError;
+    OpenFailure m_lastFailure = kOpened;
 
     CMutex m_writeLock;
     std::deque<PendingWrite> m_pendingWrites;
