@@ -62,6 +62,18 @@ bool ReadCounters(int fd, LineCounters& counters) {
 
 }  // namespace
 
+bool LineHungUp(ssize_t readResult, int readError, short pollEvents) {
+    if (pollEvents & POLLHUP)
+        return readResult <= 0;
+    if (readResult > 0)
+        return false;
+    if (readResult == 0)
+        return false;  // nothing queued; a line that hung up also reports POLLHUP
+    // EAGAIN: the queue was emptied between poll and read. Any other error (EIO after a hang-up) would
+    // be reported again by every later read.
+    return readError != EAGAIN && readError != EWOULDBLOCK && readError != EINTR;
+}
+
 CSerialPort::CSerialPort() = default;
 
 CSerialPort::~CSerialPort() {
@@ -77,29 +89,38 @@ CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* li
     const std::string path = ResolvePortDevicePath(name);
     if (path.empty()) {
         m_lastError = name + ": not a port name";
+        m_lastFailure = kNoSuchPort;
         return kNoHandle;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        // EBUSY: another program holds the port with TIOCEXCL.
-        const std::string reason = std::strerror(errno);
-        m_lastError = path + (errno == EBUSY ? ": in use by another program (" + reason + ")" : ": " + reason);
+        // EBUSY: another program holds the port with TIOCEXCL. ENXIO and ENODEV: a device node whose
+        // hardware is not there, as good as no port at all.
+        const int error = errno;
+        const std::string reason = std::strerror(error);
+        m_lastError = path + (error == EBUSY ? ": in use by another program (" + reason + ")" : ": " + reason);
+        m_lastFailure = error == EBUSY                                         ? kInUse
+                        : error == ENOENT || error == ENXIO || error == ENODEV ? kNoSuchPort
+                                                                               : kCannotOpen;
         return kNoHandle;
     }
     // Exclusive, as serial ports are expected to be: flock keeps out other programs (even root),
     // TIOCEXCL keeps out plain opens.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         m_lastError = path + ": in use by another program (" + std::strerror(errno) + ")";
+        m_lastFailure = kInUse;
         ::close(fd);
         return kNoHandle;
     }
     termios saved{};
     if (::tcgetattr(fd, &saved) != 0) {
         m_lastError = path + ": not a serial line (" + std::strerror(errno) + ")";
+        m_lastFailure = kCannotOpen;
         ::close(fd);
         return kNoHandle;
     }
     m_lastError.clear();
+    m_lastFailure = kOpened;
     ::ioctl(fd, TIOCEXCL);
     m_handle = fd;
     m_devicePath = path;
@@ -229,8 +250,10 @@ void CSerialPort::Configure(const CPortSettings& settings) {
         line.c_cflag |= CRTSCTS;
     else if (settings.m_flowControl == CPortSettings::kFlowXonXoff)
         line.c_iflag |= IXON | IXOFF;
-    // Reads return at once with what is there; the read thread waits in poll().
-    line.c_cc[VMIN] = 0;
+    // The read thread waits in poll() and reads without blocking. VMIN 1 makes a read that finds the
+    // queue empty (a flush took what poll saw) fail with EAGAIN; with VMIN 0 it would return 0, which
+    // cannot be told from the end of file of a line that hung up.
+    line.c_cc[VMIN] = 1;
     line.c_cc[VTIME] = 0;
     const speed_t speed = SpeedFor(settings.m_baudRate);
     if (speed != B0) {
@@ -312,10 +335,11 @@ void CSerialPort::RunReadLoop() {
                     m_listener->OnData(this, buffer, static_cast<int>(n));
                     buffer = nullptr;
                 }
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR) || (got & POLLHUP)) {
+            } else if (LineHungUp(n, n < 0 ? errno : 0, got)) {
                 // The other side went away: stop reading (poll would report it for ever), keep the buffer.
                 m_hungUp = true;
             }
+            // Otherwise the read found nothing (a Reset flushed what poll had seen): back to poll.
         }
         if ((got & (POLLOUT | POLLHUP | POLLERR)) && writing) {
             CMutexLock hold(m_writeLock);

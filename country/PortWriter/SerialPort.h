@@ -3,6 +3,8 @@
 // blocks without blocking the caller, and runs a read thread that hands every received block and every
 // line-status change to its listener.
 
+#include <sys/types.h>
+
 #include <deque>
 #include <memory>
 #include <string>
@@ -14,6 +16,11 @@
 
 struct termios;
 class CPort;
+
+// Whether a read that gave readResult (errno readError when negative), after poll() reported
+// pollEvents, means that the line hung up: POLLHUP, or a read error that every later read would repeat.
+// A read that finds the queue empty (a flush took what poll saw) is no hang-up.
+bool LineHungUp(ssize_t readResult, int readError, short pollEvents);
 
 // Implemented by the owner of a port. OnData and OnLineEvent run on the port's read thread.
 class CPortListener {
@@ -79,6 +86,9 @@ public:
     // Why the last Open failed ("" after a successful one), with the device path and the system's
     // error text, for the caller's log: "no such port" and "in use" need different help.
     const std::string& LastError() const { return m_lastError; }
+    // The kind of the last Open's failure (kOpened after a successful one), for the user's message.
+    enum OpenFailure { kOpened, kNoSuchPort, kInUse, kCannotOpen };
+    OpenFailure LastFailure() const { return m_lastFailure; }
     // How often the line was set up since Open; lets callers see Reset's flow-control toggle.
     int ConfigureCount() const { return m_configureCount; }
 
@@ -122,6 +132,7 @@ private:
     int m_configureCount = 0;
     std::string m_devicePath;
     std::string m_lastError;
+    OpenFailure m_lastFailure = kOpened;
 
     CMutex m_writeLock;
     std::deque<PendingWrite> m_pendingWrites;

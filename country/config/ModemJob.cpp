@@ -14,8 +14,6 @@
 namespace {
 
 const int kBaudRate = 38400;
-const int kLowestPort = 1;
-const int kHighestPort = 255;
 const long kPowerUpMs = 4000;        // modems that were just opened need time before they listen
 const long kBetweenCommandsMs = 1000;
 const long kEchoOffTimeoutMs = 5000;
@@ -147,6 +145,24 @@ std::string CModemJob::CountryCodeHex() const
     return m_countryCodeHex;
 }
 
+CModemJob::PortProblem CModemJob::PortOpenProblem() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_portProblem;
+}
+
+std::string CModemJob::PortOpenError() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_portError;
+}
+
+std::string CModemJob::ModemIniError() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_modemIniError;
+}
+
 void CModemJob::SetState(State state)
 {
     {
@@ -167,6 +183,23 @@ bool CModemJob::Pause(long logicalMs)
     return !m_stopEvent->Wait(static_cast<long>(CClock::ToRealMs(logicalMs)));
 }
 
+void CModemJob::NoteOpenFailure(CPort* port)
+{
+    PortProblem problem = kPortUnusable;
+    std::string error;
+    if (const CSerialPort* serial = dynamic_cast<const CSerialPort*>(port)) {
+        error = serial->LastError();
+        switch (serial->LastFailure()) {
+        case CSerialPort::kNoSuchPort: problem = kPortMissing; break;
+        case CSerialPort::kInUse: problem = kPortInUse; break;
+        default: break;
+        }
+    }
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_portProblem = problem;
+    m_portError = error;
+}
+
 void CModemJob::Note(CPortWriter& writer, const std::string& text)
 {
     if (CTrafficLog* log = writer.TrafficLog())
@@ -183,8 +216,12 @@ void CModemJob::Run()
     // The port settings hold the number in one byte: COM259 would open COM3, and the modem found there
     // would be configured and recorded as the one on COM259.
     const bool portNameable = m_portNumber >= kLowestPort && m_portNumber <= kHighestPort;
-    if (portNameable &&
-        writer->Open(&settings, m_logging ? CPortWriter::kLogText : CPortWriter::kLogNone, 0, true)) {
+    if (!portNameable) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_portProblem = kPortOutOfRange;
+    } else if (!writer->Open(&settings, m_logging ? CPortWriter::kLogText : CPortWriter::kLogNone, 0, true)) {
+        NoteOpenFailure(writer->Port());
+    } else {
         try {
             identified = Identify(*writer);
             if (identified) {
@@ -331,8 +368,11 @@ bool CModemJob::Configure(CPortWriter& writer)
     record.countryName = countryName;
     record.countryCodeHex = HexCountryCode(code);
     record.commandSet = choice.commandSet;
-    if (!WriteModemIniRecord(record)) {
-        Note(writer, "modem.ini could not be written");
+    std::string error;
+    if (!WriteModemIniRecord(record, &error)) {
+        Note(writer, "modem.ini could not be written: " + error);
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_modemIniError = error;
         return false;
     }
     std::lock_guard<std::mutex> hold(m_lock);

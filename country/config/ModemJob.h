@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class CPort;
 class CPortWriter;
 
 class CModemJob : public CThread {
@@ -41,6 +42,19 @@ public:
     // What the last configuration sent and recorded ("" before one succeeded), for the message log.
     std::string CountryCodeHex() const;
 
+    // The port numbers a worker can open; any other number opens nothing.
+    static constexpr int kLowestPort = 1;
+    static constexpr int kHighestPort = 255;
+    // Why the port did not open, once the worker has tried: a user who named the wrong port, a port
+    // another program holds and a port without a device need different help.
+    enum PortProblem { kPortOpened, kPortOutOfRange, kPortMissing, kPortInUse, kPortUnusable };
+    PortProblem PortOpenProblem() const;
+    // The system's account of that failure (device path and reason); "" when the port opened.
+    std::string PortOpenError() const;
+    // Set when the modem took the whole country command sequence but modem.ini could not be written:
+    // why not. "" otherwise.
+    std::string ModemIniError() const;
+
 protected:
     void Run() override;
 
@@ -58,6 +72,8 @@ private:
     bool Pause(long logicalMs);
     void SetState(State state);
     void Note(CPortWriter& writer, const std::string& text);
+    // Keeps why the port did not open, as its Open reported it.
+    void NoteOpenFailure(CPort* port);
 
     const int m_portNumber;
     const bool m_logging;
@@ -77,4 +93,7 @@ private:
     int m_commandSet = 0;
     std::string m_countryName;
     std::string m_countryCodeHex;
+    PortProblem m_portProblem = kPortOpened;
+    std::string m_portError;
+    std::string m_modemIniError;
 };

@@ -4,7 +4,7 @@
 #include "country/config/executable_dir.h"
 #include "country/config/private_profile.h"
 
-bool WriteModemIniRecord(const ModemIniRecord& record)
+bool WriteModemIniRecord(const ModemIniRecord& record, std::string* error)
 {
     return ProfileWriteStrings(FileBesideExecutable("modem.ini"), std::to_string(record.portNumber),
                                {
@@ -14,5 +14,6 @@ bool WriteModemIniRecord(const ModemIniRecord& record)
                                    {"CommandSetName", CommandSetName(record.commandSet)},
                                    {"CommandSet", std::to_string(record.commandSet)},
                                    {"CommPort", std::to_string(record.portNumber)},
-                               });
+                               },
+                               error);
 }

@@ -13,5 +13,5 @@ struct ModemIniRecord {
 
 // Writes the port's section (ModelName, CountryName, CountryCode, CommandSetName, CommandSet, CommPort,
 // in that order), keeping every other section and key of an existing file; false when it cannot be
-// written.
-bool WriteModemIniRecord(const ModemIniRecord& record);
+// written, with the reason in error (when given).
+bool WriteModemIniRecord(const ModemIniRecord& record, std::string* error = nullptr);

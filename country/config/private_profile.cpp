@@ -3,6 +3,8 @@
 #include "country/PortWriter/DirectoryLock.h"
 #include "country/config/text_fields.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -12,17 +14,50 @@ namespace {
 // Writers in different worker threads must not interleave their read-modify-write of one file.
 std::mutex g_writeLock;
 
-std::vector<std::string> ReadLines(const std::string& file, bool* exists)
+// The system's text for the error of the call that just failed (some failures set no error number).
+std::string LastErrorText()
 {
-    std::vector<std::string> lines;
+    return errno != 0 ? std::strerror(errno) : "unknown error";
+}
+
+// The lines of file (none when it does not exist). False, with the reason, when the file is there but
+// could not be read whole: a rewrite from what was read would then drop whatever was not.
+bool ReadLines(const std::string& file, std::vector<std::string>* lines, std::string* error)
+{
+    lines->clear();
+    std::error_code ignored;
+    const std::filesystem::file_status status = std::filesystem::status(file, ignored);
+    if (!std::filesystem::exists(status))
+        return true;
+    if (std::filesystem::is_directory(status)) {
+        *error = "cannot read " + file + ": " + std::strerror(EISDIR);
+        return false;
+    }
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
-    *exists = static_cast<bool>(in);
+    if (!in) {
+        *error = "cannot read " + file + ": " + LastErrorText();
+        return false;
+    }
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(line);
+        lines->push_back(line);
     }
+    if (in.bad()) {
+        *error = "cannot read " + file + ": " + LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ReadLinesOrNone(const std::string& file)
+{
+    std::vector<std::string> lines;
+    std::string ignored;
+    if (!ReadLines(file, &lines, &ignored))
+        lines.clear();
     return lines;
 }
 
@@ -72,8 +107,7 @@ size_t SectionEnd(const std::vector<std::string>& lines, size_t begin)
 
 bool FindValue(const std::string& file, const std::string& section, const std::string& key, std::string* value)
 {
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, &exists);
+    std::vector<std::string> lines = ReadLinesOrNone(file);
     size_t begin = FindSection(lines, section);
     if (begin == std::string::npos)
         return false;
@@ -117,28 +151,40 @@ void SetKey(std::vector<std::string>& lines, const std::string& section, const s
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), key + "=" + value);
 }
 
-// Replaces the file as a whole through a temporary beside it, so readers never see half a file.
-bool WriteLines(const std::string& file, const std::vector<std::string>& lines)
+// Replaces the file as a whole through a temporary beside it, renamed over it only once every line is
+// written: readers never see half a file, and a failure (a full disc, a file size limit) leaves the old
+// file whole. The replacement keeps the old file's permissions.
+bool WriteLines(const std::string& file, const std::vector<std::string>& lines, std::string* error)
 {
-    std::string temporary = file + ".new";
+    const std::string temporary = file + ".new";
+    std::error_code ignored;
     {
+        errno = 0;
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
+        if (!out) {
+            *error = "cannot create " + temporary + ": " + LastErrorText();
             return false;
+        }
         for (const std::string& line : lines)
             out << line << "\r\n";
         out.flush();
+        if (out)
+            out.close();  // a close can still fail to write what was buffered
         if (!out) {
+            *error = "cannot write " + temporary + ": " + LastErrorText();
             out.close();
-            std::error_code ignored;
             std::filesystem::remove(temporary, ignored);
             return false;
         }
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, file, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
+    const std::filesystem::file_status old = std::filesystem::status(file, ignored);
+    if (std::filesystem::exists(old))
+        std::filesystem::permissions(temporary, old.permissions(), ignored);
+    std::error_code renameError;
+    std::filesystem::rename(temporary, file, renameError);
+    if (renameError) {
+        *error = "cannot replace " + file + ": " + renameError.message();
+        std::filesystem::remove(temporary, ignored);
         return false;
     }
     return true;
@@ -174,15 +220,21 @@ bool ProfileWriteString(const std::string& file, const std::string& section, con
 }
 
 bool ProfileWriteStrings(const std::string& file, const std::string& section,
-                         const std::vector<std::pair<std::string, std::string>>& keyValues)
+                         const std::vector<std::pair<std::string, std::string>>& keyValues, std::string* error)
 {
+    std::string reason;
     std::lock_guard<std::mutex> hold(g_writeLock);
     // Other programs may change the same file; without the lock one of two changes made at once is lost.
     // When the lock cannot be had (a missing directory) the write goes on and fails or succeeds by itself.
     CDirectoryLock otherPrograms(std::filesystem::path(file).parent_path().string());
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, &exists);
-    for (const auto& keyValue : keyValues)
-        SetKey(lines, section, keyValue.first, keyValue.second);
-    return WriteLines(file, lines);
+    std::vector<std::string> lines;
+    bool written = ReadLines(file, &lines, &reason);
+    if (written) {
+        for (const auto& keyValue : keyValues)
+            SetKey(lines, section, keyValue.first, keyValue.second);
+        written = WriteLines(file, lines, &reason);
+    }
+    if (error != nullptr)
+        *error = reason;
+    return written;
 }

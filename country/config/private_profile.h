@@ -22,6 +22,9 @@ bool ProfileWriteString(const std::string& file, const std::string& section, con
                         const std::string& value);
 
 // Sets several keys of one section in one rewrite of the file, in the order given. The outcome is the
-// same as one ProfileWriteString per key, but a crash never leaves half a record behind.
+// same as one ProfileWriteString per key, but a crash never leaves half a record behind. The file is
+// replaced only when all of it was written; a file that exists but cannot be read is left alone. On
+// failure, error (when given) says why: what could not be done to which file, and the system's reason.
 bool ProfileWriteStrings(const std::string& file, const std::string& section,
-                         const std::vector<std::pair<std::string, std::string>>& keyValues);
+                         const std::vector<std::pair<std::string, std::string>>& keyValues,
+                         std::string* error = nullptr);

@@ -35,6 +35,19 @@ void ApplyFlag(const std::string& flag, CommandLineOptions* options, bool* expec
 
 }  // namespace
 
+int PortNumberFromText(const std::string& text)
+{
+    // Users copy the port's name from the system's or the wizard's lists as often as its number.
+    if (text.size() > 3 && EqualsNoCase(text.substr(0, 3), "COM")) {
+        const std::string digits = text.substr(3);
+        for (char c : digits)
+            if (c < '0' || c > '9')
+                return 0;
+        return LeadingInt(digits);
+    }
+    return LeadingInt(text);
+}
+
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters)
 {
     CommandLineOptions options;
@@ -45,6 +58,11 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters)
         // Every parameter makes it a command-line start; "d" below turns that off again, and a later
         // parameter turns it back on.
         options.commandLineMode = true;
+        if (parameter == "-h" || parameter == "--help") {
+            options.usage = true;
+            expectingPort = false;
+            continue;
+        }
         if (IsFlag(parameter)) {
             // A flag where the port was expected leaves the port at its default.
             expectingPort = false;
@@ -52,7 +70,7 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters)
             continue;
         }
         if (expectingPort) {
-            options.portNumber = LeadingInt(parameter);
+            options.portNumber = PortNumberFromText(parameter);
             expectingPort = false;
         }
         if (last)

@@ -15,9 +15,13 @@ struct CommandLineOptions {
     bool shutDownAfterwards = false;  // s, S
     bool log = false;            // l, L; d, D
     bool help = false;           // ?
-    int portNumber = 1;          // the parameter after c, C
+    bool usage = false;          // -h, --help: the usage text on standard output
+    int portNumber = 1;          // the parameter after c, C: a number, or a COM name (COM2 is 2)
     std::string countryCode;     // the last parameter when it is not a flag, in upper case
 };
+
+// The port number a "-c" parameter names: "3" or "COM3" (any case); 0 when it names none.
+int PortNumberFromText(const std::string& text);
 
 // Parameters in order, without the program name. A flag's text after its introducer must equal a listed
 // flag exactly ("r2" is not "r"); other flags are ignored but still make it a command-line start.

@@ -3,6 +3,7 @@
 #include "country/PortWriter/CountryClock.h"
 #include "country/config/catalogue.h"
 #include "country/config/executable_dir.h"
+#include "country/wizard/usage_text.h"
 
 #include <filesystem>
 
@@ -33,7 +34,19 @@ struct CatalogueHold {
 
 }  // namespace
 
-CCountryApp::CCountryApp(IProcessServices& services, std::ostream& errors) : m_services(services), m_errors(errors)
+std::string TerminalText(const std::string& text)
+{
+    std::string out = text;
+    for (char& c : out)
+        if (c == '\r')
+            c = '\n';
+    if (out.empty() || out.back() != '\n')
+        out += '\n';
+    return out;
+}
+
+CCountryApp::CCountryApp(IProcessServices& services, std::ostream& errors, std::ostream& output)
+    : m_services(services), m_errors(errors), m_output(output)
 {
 }
 
@@ -47,6 +60,9 @@ CCountryApp::~CCountryApp()
 int CCountryApp::Start(const std::vector<std::string>& parameters)
 {
     m_options = ParseCommandLine(parameters);
+    // Asking how to use the program never starts anything.
+    if (m_options.usage)
+        return ShowUsage();
     if (m_options.startSibling)
         return StartSibling();
     if (m_options.help)
@@ -54,6 +70,12 @@ int CCountryApp::Start(const std::vector<std::string>& parameters)
     if (m_options.commandLineMode)
         return CommandLineMode();
     return WizardMode();
+}
+
+int CCountryApp::ShowUsage()
+{
+    m_output << kUsageText << std::flush;
+    return kExitDone;
 }
 
 int CCountryApp::StartSibling()
@@ -84,7 +106,29 @@ int CCountryApp::ShowHelp()
 
 void CCountryApp::Message(const std::string& text)
 {
+    // The log keeps the program's own line breaks; whoever ran it sees every message as well, log or not.
     m_log.Write(text);
+    m_errors << TerminalText(text) << std::flush;
+}
+
+std::string CCountryApp::NotIdentifiedMessage(const CModemJob& job) const
+{
+    const std::string port = job.PortName();
+    const std::string why = job.PortOpenError();
+    switch (job.PortOpenProblem()) {
+    case CModemJob::kPortOutOfRange:
+        return port + " is out of range: the port number must be " + std::to_string(CModemJob::kLowestPort) +
+               " to " + std::to_string(CModemJob::kHighestPort) + ".\n";
+    case CModemJob::kPortMissing:
+        return port + " does not exist (" + why + ").\n";
+    case CModemJob::kPortInUse:
+        return port + " is in use by another program (" + why + ").\n";
+    case CModemJob::kPortUnusable:
+        return "Unable to open " + port + (why.empty() ? std::string() : " (" + why + ")") + ".\n";
+    case CModemJob::kPortOpened:
+        break;
+    }
+    return kNoValidDevice;
 }
 
 int CCountryApp::CommandLineMode()
@@ -129,7 +173,7 @@ int CCountryApp::CommandLineRun()
     // Identification ends by itself: every exchange has its own time-out.
     m_selected->WaitUntilDone(-1);
     if (m_selected->Identified() != 1) {
-        Message(kNoValidDevice);
+        Message(NotIdentifiedMessage(*m_selected));
         return kExitFailed;
     }
     m_selected->SetCountry(country->name);
@@ -144,7 +188,12 @@ int CCountryApp::CommandLineRun()
         return kExitFailed;
     }
     if (m_selected->Identified() != 1) {
-        Message("Unable to configure the modem on " + port + ".\n");
+        const std::string iniError = m_selected->ModemIniError();
+        if (!iniError.empty())
+            Message("The modem on " + port + " was set to \"" + country->name +
+                    "\", but modem.ini could not be written: " + iniError + ".\n");
+        else
+            Message("Unable to configure the modem on " + port + ".\n");
         return kExitFailed;
     }
     Message(port + ": " + m_selected->ModelName() + " set to \"" + country->name + "\" (country code " +

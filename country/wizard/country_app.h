@@ -8,6 +8,7 @@
 #include "country/wizard/message_log.h"
 #include "country/wizard/process_services.h"
 
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,10 +19,15 @@ extern const char* const kMustSupplyCountryCode;
 extern const char* const kNoValidDevice;
 extern const char* const kNoViewerForText;
 
+// A message of the message log as it goes to a terminal: each "\r" (the log's line break) becomes a
+// line feed, and it ends with one.
+std::string TerminalText(const std::string& text);
+
 class CCountryApp {
 public:
-    // services and errors (where a windowless start reports what it cannot log) must outlive the app.
-    CCountryApp(IProcessServices& services, std::ostream& errors);
+    // services, errors (where every message of a windowless start goes) and output (where the usage
+    // text goes) must outlive the app.
+    CCountryApp(IProcessServices& services, std::ostream& errors, std::ostream& output = std::cout);
     // Deletes every remaining worker (stop, wait, free) and closes the message log.
     ~CCountryApp();
     CCountryApp(const CCountryApp&) = delete;
@@ -34,16 +40,21 @@ public:
     const CommandLineOptions& Options() const { return m_options; }
 
 private:
+    int ShowUsage();
     int StartSibling();
     int ShowHelp();
     int CommandLineMode();
     int WizardMode();
     // Identification and configuration of the option's port for the option's country code.
     int CommandLineRun();
+    // Writes text to the message log (when open) and, with line breaks for a terminal, to errors.
     void Message(const std::string& text);
+    // Why nothing was identified on the worker's port.
+    std::string NotIdentifiedMessage(const CModemJob& job) const;
 
     IProcessServices& m_services;
     std::ostream& m_errors;
+    std::ostream& m_output;
     CModemJobList m_jobs;
     CModemJob* m_selected = nullptr;
     CommandLineOptions m_options;

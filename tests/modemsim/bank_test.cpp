@@ -1,6 +1,7 @@
 // The bank, the GoogleTest fixture and the modemsim executable.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,6 +9,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "fixtures/sim_bank_fixture.h"
 #include "modemsim/host_port.h"
@@ -59,19 +63,28 @@ TEST(Bank, LinksWhileRunningAndCleansUp) {
   EXPECT_FALSE(exists(dir));  // the directory it made itself is gone
 }
 
-TEST(Bank, GivenDirectoryStays) {
+TEST(Bank, GivenDirectoryIsRemovedOnlyWhenTheBankMadeIt) {
   char pattern[] = "/tmp/modemsim_given.XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string dir = std::string(pattern) + "/ports";
+  std::string made = std::string(pattern) + "/ports";
   {
-    modemsim::Bank bank(dir);
+    modemsim::Bank bank(made);
     bank.add("port = 1\n");
     bank.start();
-    EXPECT_TRUE(exists(dir + "/COM1"));
+    EXPECT_TRUE(exists(made + "/COM1"));
   }
-  EXPECT_FALSE(exists(dir + "/COM1"));
-  EXPECT_TRUE(exists(dir));
-  rmdir(dir.c_str());
+  EXPECT_FALSE(exists(made));
+  {
+    modemsim::Bank bank(pattern);  // there before the bank
+    bank.add("port = 1\n");
+    bank.start();
+    EXPECT_TRUE(exists(std::string(pattern) + "/COM1"));
+  }
+  EXPECT_FALSE(exists(std::string(pattern) + "/COM1"));
+  EXPECT_TRUE(exists(pattern));
+  std::ofstream(made) << "a file";
+  EXPECT_THROW(modemsim::Bank bank(made), std::runtime_error);
+  unlink(made.c_str());
   rmdir(pattern);
 }
 
@@ -176,6 +189,84 @@ TEST(ModemsimExecutable, RefusesABadDeviceFile) {
   int status = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
   unlink(device_file.c_str());
+  rmdir(pattern);
+}
+
+// Runs modemsim with the arguments; its process id and its first line of output ("" when it ended
+// without one).
+struct RunningModemsim {
+  pid_t pid = -1;
+  std::string first_line;
+};
+
+RunningModemsim StartModemsim(const std::vector<std::string>& arguments) {
+  RunningModemsim run;
+  int out[2];
+  if (pipe(out) != 0) return run;
+  std::string exe = std::string(SUITE_BIN_DIR) + "/modemsim";
+  std::vector<std::string> args = {exe};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  run.pid = fork();
+  if (run.pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  FILE* output = fdopen(out[0], "r");
+  char line[512] = {};
+  if (fgets(line, sizeof line, output) != nullptr) run.first_line = line;
+  fclose(output);
+  return run;
+}
+
+int WaitForExit(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(ModemsimExecutable, RemovesTheDirectoryItMadeWhenStopped) {
+  char pattern[] = "/tmp/modemsim_dir.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string device_file = std::string(pattern) + "/modem.txt";
+  std::ofstream(device_file) << "port = 3\n";
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    std::string dir = std::string(pattern) + "/ports";
+    RunningModemsim run = StartModemsim({"--dir", dir, device_file});
+    ASSERT_GT(run.pid, 0);
+    EXPECT_EQ("SERIAL_PORTS_DIR=" + dir + "\n", run.first_line) << signal_number;
+    EXPECT_TRUE(exists(dir + "/COM3")) << signal_number;
+    kill(run.pid, signal_number);
+    EXPECT_EQ(0, WaitForExit(run.pid)) << signal_number;
+    EXPECT_FALSE(exists(dir)) << signal_number;
+  }
+  unlink(device_file.c_str());
+  rmdir(pattern);
+}
+
+TEST(ModemsimExecutable, RefusesADirectoryAsDeviceFileAndLeavesNoDirectoryBehind) {
+  char pattern[] = "/tmp/modemsim_dirfile.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string dir = std::string(pattern) + "/ports";
+  // Should it take the directory for a device after all, it would serve until stopped: the time limit ends
+  // it then, with exit code 0.
+  std::string command = "timeout -s TERM 20 " + std::string(SUITE_BIN_DIR) + "/modemsim --dir " + dir + " " +
+                        pattern + " >/dev/null 2>" + pattern + "/stderr.txt";
+  int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  std::ifstream in(std::string(pattern) + "/stderr.txt");
+  std::string message((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ("modemsim: device file " + std::string(pattern) + " is a directory\n", message);
+  EXPECT_FALSE(exists(dir));
+  unlink((std::string(pattern) + "/stderr.txt").c_str());
   rmdir(pattern);
 }
 

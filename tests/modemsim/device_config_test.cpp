@@ -94,6 +94,9 @@ TEST(DeviceConfig, RefusesMalformedLinesNamingTheLine) {
     }
   }
   EXPECT_THROW(DeviceConfig::load("/nonexistent/device.txt"), ConfigError);
+  // A directory opens and reads as nothing: it must not pass for a device of defaults.
+  EXPECT_THROW(DeviceConfig::load(SUITE_SOURCE_DIR), ConfigError);
+  EXPECT_THROW(loadBank(SUITE_SOURCE_DIR), ConfigError);
 }
 
 TEST(DeviceConfig, SetInCodeUpdatesTypedFields) {

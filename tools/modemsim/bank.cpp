@@ -12,8 +12,15 @@ namespace modemsim {
 
 Bank::Bank(const std::string& dir) : dir_(dir) {
   if (!dir_.empty()) {
-    if (mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST)
-      throw std::runtime_error("cannot create " + dir_ + ": " + std::strerror(errno));
+    // A directory made here is removed again at the end; one that was there already is left as found.
+    if (mkdir(dir_.c_str(), 0700) == 0) {
+      own_dir_ = true;
+      return;
+    }
+    if (errno != EEXIST) throw std::runtime_error("cannot create " + dir_ + ": " + std::strerror(errno));
+    struct stat st {};
+    if (stat(dir_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      throw std::runtime_error(dir_ + " exists and is not a directory");
     return;
   }
   const char* tmp = std::getenv("TMPDIR");

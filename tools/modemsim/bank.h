@@ -14,7 +14,8 @@ namespace modemsim {
 
 class Bank {
  public:
-  // `dir` empty: a fresh directory from mkdtemp under $TMPDIR (or /tmp), removed again by the destructor.
+  // `dir` empty: a fresh directory from mkdtemp under $TMPDIR (or /tmp). Either way a directory the bank
+  // made itself is removed again by the destructor; a `dir` that existed already stays.
   explicit Bank(const std::string& dir = std::string());
   ~Bank();
   Bank(const Bank&) = delete;

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -204,10 +205,15 @@ int sectionPort(const std::string& header, int line_no) {
 }
 
 std::string readFile(const std::string& path) {
+  // A directory opens like a file here and reads as nothing, which would make a device of defaults.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored))
+    throw ConfigError("device file " + path + " is a directory");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ConfigError("cannot read device file " + path);
   std::ostringstream text;
   text << in.rdbuf();
+  if (in.bad()) throw ConfigError("cannot read device file " + path);
   return text.str();
 }
 

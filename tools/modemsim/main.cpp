@@ -1,4 +1,4 @@
-// modemsim: runs a bank of simulated devices until SIGINT or SIGTERM.
+// modemsim: runs a bank of simulated devices until SIGINT, SIGTERM or SIGHUP.
 #include <signal.h>
 
 #include <cstdio>
@@ -16,9 +16,9 @@ const char kHelp[] =
     "\n"
     "Runs simulated modems behind pseudo-terminals. Each device's port is linked as COM<n> in DIR\n"
     "(default: a fresh directory under $TMPDIR or /tmp). Prints SERIAL_PORTS_DIR=<dir> on the first\n"
-    "line; point a program at the bank with that variable. Runs until SIGINT or SIGTERM, then removes\n"
-    "its links (and the directory when it made it). --transcripts prints every byte each way, with\n"
-    "time stamps, on standard error when it stops.\n"
+    "line; point a program at the bank with that variable. Runs until SIGINT, SIGTERM or SIGHUP, then\n"
+    "removes its links, and DIR too when it made it (also when it could not start). --transcripts\n"
+    "prints every byte each way, with time stamps, on standard error when it stops.\n"
     "\n"
     "Device file (one device, or a bank file with one [device COMn] section per device;\n"
     "keys before the first section are defaults for every device):\n"
@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGHUP);  // the terminal it ran in went away
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   try {

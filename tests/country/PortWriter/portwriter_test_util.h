@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -119,6 +120,8 @@ public:
                 break;
             char buffer[4096];
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;  // the host flushed what poll saw: not the end of what arrives
             if (n <= 0)
                 break;
             got.append(buffer, static_cast<size_t>(n));

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -101,9 +104,50 @@ TEST_F(PrivateProfileTest, WriteWaitsWhileAnotherProgramChangesAFileOfTheDirecto
     EXPECT_EQ("[1]\r\nCommPort=1\r\n\r\n[2]\r\nCommPort=2\r\n\r\n[3]\r\nCommPort=3\r\n", dir.read("test.ini"));
 }
 
-TEST_F(PrivateProfileTest, WriteIntoAMissingDirectoryFails)
+TEST_F(PrivateProfileTest, WriteIntoAMissingDirectoryFailsAndSaysWhy)
 {
-    EXPECT_FALSE(ProfileWriteString(dir.file("missing/test.ini"), "s", "k", "v"));
+    std::string error;
+    EXPECT_FALSE(ProfileWriteStrings(dir.file("missing/test.ini"), "s", {{"k", "v"}}, &error));
+    EXPECT_EQ("cannot create " + dir.file("missing/test.ini.new") + ": No such file or directory", error);
+}
+
+TEST_F(PrivateProfileTest, ReplacementKeepsThePermissionsOfTheFileItReplaces)
+{
+    namespace fs = std::filesystem;
+    dir.write("test.ini", "[1]\r\nCommPort=1\r\n");
+    fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(ProfileWriteString(ini, "2", "CommPort", "2"));
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+              fs::status(ini).permissions() & fs::perms::all);
+}
+
+// A file that is there but cannot be read must not be replaced by one made from nothing: every other
+// section would be lost. The write runs in a child process as a user who may write the directory but not
+// read the file (root reads everything, so as root the child becomes nobody first).
+TEST_F(PrivateProfileTest, AFileThatCannotBeReadIsNotReplaced)
+{
+    namespace fs = std::filesystem;
+    const std::string old = "[1]\r\nModelName=AB12\r\nCommPort=1\r\n";
+    dir.write("test.ini", old);
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(ini, fs::perms::owner_write);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        std::string error;
+        const bool written = ProfileWriteStrings(ini, "2", {{"CommPort", "2"}}, &error);
+        const bool said = error.rfind("cannot read " + ini + ": Permission denied", 0) == 0;
+        _exit(written ? 1 : said ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "1: the write went ahead; 2: no reason given; 3: could not drop root";
+    fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(old, dir.read("test.ini"));
+    EXPECT_FALSE(dir.exists("test.ini.new"));
 }
 
 }  // namespace

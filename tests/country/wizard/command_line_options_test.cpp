@@ -91,4 +91,32 @@ TEST(CommandLineOptions, AFlagWhereThePortWasExpectedLeavesTheDefaultPort)
     EXPECT_EQ("FR", options.countryCode);
 }
 
+TEST(CommandLineOptions, PortIsANumberOrAComName)
+{
+    struct Case {
+        const char* text;
+        int port;
+    };
+    const Case cases[] = {
+        {"2", 2}, {"COM2", 2}, {"com12", 12}, {"Com3", 3}, {"COM", 0}, {"COMx", 0}, {"COM2a", 0}, {"abc", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.port, PortNumberFromText(c.text)) << c.text;
+        EXPECT_EQ(c.port, Parse({"-c", c.text, "US"}).portNumber) << c.text;
+    }
+}
+
+TEST(CommandLineOptions, DashHAndDoubleDashHelpAskForTheUsageText)
+{
+    for (const char* flag : {"-h", "--help"}) {
+        CommandLineOptions options = Parse({"-c", flag, "US"});
+        EXPECT_TRUE(options.usage) << flag;
+        EXPECT_FALSE(options.help) << flag;  // not the help text file
+        EXPECT_EQ(1, options.portNumber) << flag;  // nor taken as the port
+        EXPECT_EQ("US", options.countryCode) << flag;
+    }
+    EXPECT_FALSE(Parse({"-?"}).usage);
+    EXPECT_FALSE(Parse({"/h"}).usage);
+}
+
 }  // namespace
