@@ -5,6 +5,7 @@
 // silently be flashed with the wrong protocol.
 #include "ravelin/protocols/flsh_choice.h"
 
+#include "ravelin/protocols/lucflsh.h"
 #include "ravelin/support/log.h"
 
 namespace {
@@ -18,6 +19,7 @@ struct ProtocolEntry {
 // Tested top to bottom: a device whose flags carry two family bits gets the first one's protocol.
 // The last row catches every device without a chip family bit.
 const ProtocolEntry kProtocols[] = {
+    {FLF_LUCENT, lucflsh_Flash, "Lucent/Agere"},
     {0, flsh_Update, "generic"},
 };
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "ravelin/protocols/flsh_choice.h"
+#include "ravelin/protocols/lucflsh.h"
 
 namespace {
 
@@ -15,6 +16,9 @@ struct ChoiceCase {
 
 // One row per family bit, alone and together with a later family's bit (the earlier bit wins).
 const ChoiceCase kChoices[] = {
+    {FLF_LUCENT, lucflsh_Flash, "Lucent/Agere"},
+    {0x00007100, lucflsh_Flash, "Lucent/Agere"},
+    {FLF_LUCENT | FLF_ROCKWELL | FLF_SIEMENS | FLF_DOT, lucflsh_Flash, "Lucent/Agere"},
     {0x00000000, flsh_Update, "generic"},
     {0x00000024, flsh_Update, "generic"},
     {FLF_BOOT_JUMP | FLF_FAST_START | FLF_ADDR32, flsh_Update, "generic"},
