@@ -102,8 +102,11 @@ int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
         return FR_PORT_OPEN_FAILED;
     log_Write(__LINE__, kModule, "<%s>  Opened\n", port.szName);
 
-    std::uint32_t nBaud = (pUpdate->flags & FLF_DOWNLOAD_115200) ? 115200u : static_cast<std::uint32_t>(pUpdate->nSpeed);
-    urs_SetUart(&port, nBaud, 8, 0, 0, 0);
+    // Families that download at 115200 baud do so whatever speed was asked for; the record then
+    // tells the speed the update really ran at.
+    if (pUpdate->flags & FLF_DOWNLOAD_115200)
+        pUpdate->nSpeed = 115200;
+    urs_SetUart(&port, static_cast<std::uint32_t>(pUpdate->nSpeed), 8, 0, 0, 0);
 
     if (pUpdate->restoreDefaults) {
         if (!pfnProgress(pUpdate, flsh_cRestoreDefaults, 0, 0)) {

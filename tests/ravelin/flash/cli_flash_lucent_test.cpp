@@ -210,7 +210,7 @@ TEST_F(CliLucentTest, AgereDeviceWithoutFlashFactsGetsTheAgereLoaderAt115200)
     std::string image = writeImage("LB0100.HEX", 0, 'S', 0x00, &bytes);
     RunResult result = run("flash --port COM4 --image '" + image + "' --model AX56 --json");
     ASSERT_EQ(0, result.exitCode) << result.err << transcripts();
-    EXPECT_NE(std::string::npos, result.out.find("\"loader_version\": \"1.3\"")) << result.out;
+    EXPECT_NE(std::string::npos, result.out.find("\"loader_version\": \"1.3\", \"speed\": 115200")) << result.out;
     EXPECT_EQ(fileLines(dir.file("OcmFldr.hex"), "at&&z"), dev.state().value("lucent.loader_lines"));
     EXPECT_EQ("115200", dev.state().value("lucent.host_speed"));
     EXPECT_EQ("1", dev.state().value("lucent.defaults"));
