@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -93,9 +94,23 @@ protected:
         EXPECT_EQ(image.bytes.size(), dev.state().flash.extent());
     }
 
-    // The program under test has closed the port, and it opens again at once.
+    // Files of the test directory (image, loaders) the process still holds open.
+    int openFilesInDir()
+    {
+        int nOpen = 0;
+        std::error_code ec;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+            std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+            if (!ec && target.compare(0, dir.path().size(), dir.path()) == 0)
+                ++nOpen;
+        }
+        return nOpen;
+    }
+
+    // The program under test has closed its files and the port, and the port opens again at once.
     void expectPortClosed(modemsim::Device &dev)
     {
+        EXPECT_EQ(0, openFilesInDir());
         EXPECT_TRUE(dev.waitForHostOpens(0, 5000));
         UrsPort port;
         ASSERT_EQ(URS_OK, urs_OpenPort(&port, update.szPortPath));
