@@ -97,6 +97,8 @@ int lucflsh_LoaderFitsType(const char *pszVersion, int nTypeCode)
 
 int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 {
+    // Only what this update's loader reports may let the image through, never an earlier pass's.
+    pUpdate->szLoaderVersion[0] = '\0';
     UrsPort port;
     if (urs_OpenPort(&port, pUpdate->szPortPath) != URS_OK)
         return FR_PORT_OPEN_FAILED;
@@ -119,8 +121,6 @@ int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
     }
     urs_Sleep(kSettleSeconds);
 
-    // Only what this update's loader reports may let the image through, never an earlier pass's.
-    pUpdate->szLoaderVersion[0] = '\0';
     const int nVariant = pUpdate->identity.nLucentVariant;
     proto_LineFile image;
     image.hFile = osfl_kInvalidHandle;
