@@ -11,6 +11,7 @@
 #include "fixtures/sim_bank_fixture.h"
 #include "lucent_test_util.h"
 #include "ravelin/protocols/lucflsh.h"
+#include "ravelin/support/log.h"
 #include "ravelin/support/osclock.h"
 
 using lucenttest::Image;
@@ -432,6 +433,38 @@ TEST_F(LucentFlashTest, ProgressReportsTheLoaderTheImageAndTheirEnds)
     flsh_ReadProgress(&update, szCode, szText, &nValue);
     EXPECT_STREQ("P 100", szCode);
     EXPECT_EQ(100, nValue);
+}
+
+TEST_F(LucentFlashTest, TheLogSaysWhichLineGotWhichAnswer)
+{
+    addLucent(0, "fault.lucent.nok = 2:1, 4:2:1\n");
+    useImage(makeImage(5));
+    update.restoreDefaults = 0;
+    log_SetEnabled(true);
+    ASSERT_NE(nullptr, log_Open());
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    log_Close();
+    log_SetEnabled(false);
+    std::string log = lucenttest::readFile(dir.file("log.txt"));
+    EXPECT_NE(std::string::npos, log.find("Line 2 answered NOK1, going on with the next line")) << log;
+    EXPECT_NE(std::string::npos, log.find("Line 4 answered NOK2, sending it again")) << log;
+    EXPECT_NE(std::string::npos, log.find("Line 4 accepted after 1 resend(s)")) << log;
+    EXPECT_NE(std::string::npos, log.find("nFlashReturn 0")) << log;
+}
+
+TEST_F(LucentFlashTest, ALineThatCannotBeWrittenIsReportedAndEndsWithoutSuccess)
+{
+    // The line drops as the device hears the end of the second loader line ("at&&f", 43 characters
+    // and CR LF: 50 bytes a line). A loader line that gets no answer is sent again, and that write
+    // fails on the dead line: it is reported as a rejected line, and the update times out.
+    modemsim::Device &dev = addLucent(0, "fault.disconnect_after = 100\n");
+    useImage(makeImage(6));
+    update.restoreDefaults = 0;
+    update.flashMode = flsh_kFullFlash;
+    EXPECT_EQ(FR_TIMEOUT, flash());
+    EXPECT_GE(update.nRejectedBlocks, 1);
+    EXPECT_NE("flashed", dev.state().value("lucent.state"));
+    EXPECT_EQ(0, openFilesInDir());
 }
 
 } // namespace
