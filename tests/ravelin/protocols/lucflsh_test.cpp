@@ -465,6 +465,15 @@ TEST_F(LucentFlashTest, ALineThatCannotBeWrittenIsReportedAndEndsWithoutSuccess)
     EXPECT_GE(update.nRejectedBlocks, 1);
     EXPECT_NE("flashed", dev.state().value("lucent.state"));
     EXPECT_EQ(0, openFilesInDir());
+
+    // The line drops with the factory-defaults command: the GO command cannot be written, and the
+    // serial layer's result is the update's.
+    modemsim::Device &gone = addLucent(0, "fault.disconnect_after = 11\n", 4);
+    update.restoreDefaults = 1;
+    update.flashMode = flsh_kGoFlash;
+    EXPECT_EQ(URS_IO_ERROR, flash());
+    EXPECT_EQ("", gone.state().value("lucent.go"));
+    EXPECT_EQ(0, openFilesInDir());
 }
 
 } // namespace
