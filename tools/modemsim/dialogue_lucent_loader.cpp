@@ -34,6 +34,7 @@
 // lucent.host_speed and lucent.state ("loader", "flashed").
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <sstream>
