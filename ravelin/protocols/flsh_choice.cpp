@@ -6,6 +6,7 @@
 #include "ravelin/protocols/flsh_choice.h"
 
 #include "ravelin/protocols/cfflsh.h"
+#include "ravelin/protocols/lucflsh.h"
 #include "ravelin/protocols/rockflsh.h"
 #include "ravelin/protocols/siemensflsh.h"
 #include "ravelin/support/log.h"
@@ -21,6 +22,7 @@ struct ProtocolEntry {
 // Tested top to bottom: a device whose flags carry two family bits gets the first one's protocol.
 // The last row catches every device without a chip family bit.
 const ProtocolEntry kProtocols[] = {
+    {FLF_LUCENT, lucflsh_Flash, "Lucent/Agere"},
     {FLF_ROCKWELL, rockflsh_Flash, "Rockwell"},
     {FLF_SIEMENS, siemensflsh_Flash, "Siemens"},
     {FLF_DOT, cfflsh_Flash, "dot/upload"},

@@ -81,6 +81,16 @@ enum ReadOutcome { kReadByte, kReadTimedOut, kReadFailed };
 // One OS read of one byte, waiting at most until nEndMs for it.
 ReadOutcome ReadByteUntil(int hPort, unsigned char *pByte, std::int64_t nEndMs, int *pnError)
 {
+    // An answer usually arrives whole while the reader is still busy with its first byte: the port is
+    // non-blocking, so try the read before polling. That halves the system calls of an answer, which
+    // is what 36 ports exchanging short lines at once spend their processor time on.
+    ssize_t nFirst = read(hPort, pByte, 1);
+    if (nFirst == 1)
+        return kReadByte;
+    if (nFirst == 0 || (errno != EAGAIN && errno != EINTR)) {
+        *pnError = nFirst == 0 ? EIO : errno;
+        return kReadFailed;
+    }
     for (;;) {
         struct pollfd pfd = {hPort, POLLIN, 0};
         int nReady = poll(&pfd, 1, PollTimeout(nEndMs - urs_NowMs()));

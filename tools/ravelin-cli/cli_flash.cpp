@@ -16,6 +16,7 @@
 #include "ravelin/serial/urs_names.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_flash_lucent.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/cli_progress.h"
 #include "tools/ravelin-cli/commands.h"
@@ -36,7 +37,7 @@ const char kHelp[] =
     "  --model NAME           the device's model as the catalogue names it\n"
     "  --speed BAUD           the speed to program at, lowered to the device's own (default 38400)\n"
     "  --boot-code            update the boot code too\n"
-    "  --full-flash           full flash (Lucent/Agere devices)\n"
+    "  --full-flash           full flash (Lucent/Agere devices): send a new flash loader first\n"
     "  --after-flash          handshake again after programming and confirm with \"ATC\"\n"
     "  --no-restore-defaults  do not restore the factory defaults first\n"
     "  --fixed-speed          skip the speed handshake: program at --speed in 4096-byte blocks\n"
@@ -123,7 +124,12 @@ struct FlashJob {
 std::uint32_t flashThread(void *pArg)
 {
     FlashJob *pJob = static_cast<FlashJob *>(pArg);
-    flsh_RunProtocol(&pJob->update);
+    // The Lucent/Agere facts and image header rules may end the update before the device is touched.
+    int nPrepared = cli_PrepareLucentUpdate(&pJob->update);
+    if (nPrepared != 0)
+        pJob->update.nResult = nPrepared;
+    else
+        flsh_RunProtocol(&pJob->update);
     pJob->bDone.store(true);
     return 0;
 }
@@ -198,8 +204,10 @@ int cli_Flash(int argc, char **argv)
     // The progress display polls the record as the progress page does, a few times a second.
     CliProgress progress;
     cli_InitProgress(&progress, os_StderrIsTerminal());
+    bool bPowerCycleShown = false;
     while (!pJob->bDone.load()) {
         cli_ShowProgress(&progress, pUpdate);
+        cli_ShowPowerCycleRequest(pUpdate, &bPowerCycleShown);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     cli_ShowProgress(&progress, pUpdate);

@@ -5,6 +5,7 @@
 
 #include "ravelin/protocols/cfflsh.h"
 #include "ravelin/protocols/flsh_choice.h"
+#include "ravelin/protocols/lucflsh.h"
 #include "ravelin/protocols/rockflsh.h"
 #include "ravelin/protocols/siemensflsh.h"
 
@@ -18,6 +19,9 @@ struct ChoiceCase {
 
 // One row per family bit, alone and together with a later family's bit (the earlier bit wins).
 const ChoiceCase kChoices[] = {
+    {FLF_LUCENT, lucflsh_Flash, "Lucent/Agere"},
+    {0x00007100, lucflsh_Flash, "Lucent/Agere"},
+    {FLF_LUCENT | FLF_ROCKWELL | FLF_SIEMENS | FLF_DOT, lucflsh_Flash, "Lucent/Agere"},
     {0x00000000, flsh_Update, "generic"},
     {0x00000200, rockflsh_Flash, "Rockwell"},
     {0x00204A00, rockflsh_Flash, "Rockwell"},

@@ -1,0 +1,79 @@
+// Line-by-line files of the chip download protocols (see proto_linefile.h).
+#include "ravelin/protocols/proto_linefile.h"
+
+#include <vector>
+
+int proto_OpenLineFile(proto_LineFile *pFile, const char *pszPath)
+{
+    pFile->hFile = osfl_Open(pszPath, osfl_kRead);
+    pFile->nSize = 0;
+    pFile->buffer.nRemaining = 0;
+    pFile->buffer.nPosition = 0;
+    if (pFile->hFile == osfl_kInvalidHandle)
+        return 0;
+    pFile->nSize = osfl_Size(pFile->hFile);
+    if (pFile->nSize < 0)
+        pFile->nSize = 0;
+    return 1;
+}
+
+void proto_CloseLineFile(proto_LineFile *pFile)
+{
+    if (pFile->hFile != osfl_kInvalidHandle)
+        osfl_Close(pFile->hFile);
+    pFile->hFile = osfl_kInvalidHandle;
+}
+
+bool proto_IsLineFileOpen(const proto_LineFile *pFile)
+{
+    return pFile->hFile != osfl_kInvalidHandle;
+}
+
+int proto_RewindLineFile(proto_LineFile *pFile)
+{
+    pFile->buffer.nRemaining = 0;
+    pFile->buffer.nPosition = 0;
+    return osfl_Seek(pFile->hFile, 0, osfl_kSeekStart) == 0 ? 1 : 0;
+}
+
+int proto_ReadLine(proto_LineFile *pFile, char *pszLine, int nCapacity)
+{
+    return os_ReadNextLine(pFile->hFile, pszLine, nCapacity, &pFile->buffer);
+}
+
+long proto_LinePosition(const proto_LineFile *pFile)
+{
+    long nRead = osfl_Tell(pFile->hFile);
+    if (nRead < 0)
+        return 0;
+    long nRemaining = pFile->buffer.nRemaining > 0 ? pFile->buffer.nRemaining : 0;
+    return nRead - nRemaining;
+}
+
+int proto_LinePercent(const proto_LineFile *pFile)
+{
+    if (pFile->nSize <= 0)
+        return 100;
+    long nPosition = proto_LinePosition(pFile);
+    if (nPosition > pFile->nSize)
+        nPosition = pFile->nSize;
+    return static_cast<int>(nPosition * 100 / pFile->nSize);
+}
+
+int proto_CheckLineFile(proto_LineFile *pFile, int nCapacity, long *pnBadLine)
+{
+    *pnBadLine = 0;
+    if (!proto_RewindLineFile(pFile))
+        return 0;
+    std::vector<char> line(static_cast<std::size_t>(nCapacity > 0 ? nCapacity : 1));
+    long nLines = 0;
+    int nRead;
+    while ((nRead = proto_ReadLine(pFile, line.data(), nCapacity)) > 0)
+        ++nLines;
+    if (nRead < 0)
+        *pnBadLine = nLines + 1;
+    int bSound = nRead == 0 && nLines > 0;
+    if (!proto_RewindLineFile(pFile))
+        return 0;
+    return bSound;
+}
