@@ -112,7 +112,7 @@ protected:
     {
         return "{\"port\": \"COM" + std::to_string(nPort) + "\", \"model\": \"" + pszModel +
                "\", \"result\": " + std::to_string(nResult) + ", \"result_text\": \"" + pszText +
-               "\", \"loader_version\": \"" + pszLoader + "\", \"speed\": 115200, \"highest_block_address\": 0, "
+               "\", \"detail\": \"\", \"loader_version\": \"" + pszLoader + "\", \"speed\": 115200, \"highest_block_address\": 0, "
                "\"rejected_blocks\": 0}\n";
     }
 
