@@ -11,6 +11,7 @@
 #include "country/wizard/wizard_art.h"
 
 #include <QAbstractButton>
+#include <QLayout>
 
 CCfgSheet::CCfgSheet(CModemJobList& jobs, bool logging, IMessageBoxes& boxes, const WizardTiming& timing,
                      QWidget* parent)
@@ -104,6 +105,13 @@ CModemJob* CCfgSheet::RenewSelectedWorker()
     return m_selected;
 }
 
+QSize CCfgSheet::sizeHint() const
+{
+    // Any size below the least the layout allows grows to that least size, which holds every page's
+    // text and picture.
+    return minimumSizeHint().expandedTo(QSize(1, 1));
+}
+
 int CCfgSheet::nextId() const
 {
     if (m_forwardTo >= 0)
@@ -112,13 +120,17 @@ int CCfgSheet::nextId() const
     case kWelcomePage:
         return kSearchPage;
     case kSearchPage:
-        return kCountryPage;
+        // With no modem found the search page is the last one: Finish ends the wizard there.
+        return m_search->NothingFound() ? -1 : kCountryPage;
     case kCountryPage:
         return kReadyPage;
     case kReadyPage:
         return kConfiguringPage;
+    case kConfiguringPage:
+        // It leaves only by its outcome (SwitchForwardTo); until then it is no last page, so QWizard
+        // shows Next there, as the page does.
+        return kSuccessPage;
     default:
-        // The configuring page leaves only by its outcome; error and success are the last pages.
         return -1;
     }
 }

@@ -82,6 +82,9 @@ public:
     CErrorPage* ErrorPage() const { return m_error; }
     CSuccessPage* SuccessPage() const { return m_success; }
 
+    // The least size the pages' layouts allow: QWizard would make every wizard at least 500 x 360
+    // pixels, which stretches these pages well past the proportions they are laid out in.
+    QSize sizeHint() const override;
     int nextId() const override;
     void reject() override;
 

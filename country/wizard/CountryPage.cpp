@@ -27,9 +27,10 @@ CCountryPage::CCountryPage(CCfgSheet& sheet) : CSheetPage(sheet)
     label->setTextFormat(Qt::AutoText);  // the "&" marks the shortcut letter
     m_countries = new QComboBox(this);
     m_countries->setEditable(false);
-    m_countries->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // As wide as the text column: the names are only known once the catalogue is read.
+    m_countries->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     label->setBuddy(m_countries);
-    Column()->addWidget(m_countries, 0, Qt::AlignLeft);
+    Column()->addWidget(m_countries);
     Column()->addStretch(1);
 }
 

@@ -14,13 +14,26 @@
 namespace {
 
 const int kPortRole = Qt::UserRole;
+const int kVisibleRows = 5;
+
+// A report list a few rows high, so that the page keeps the original dialog's height.
+class CDeviceList : public QTreeWidget {
+public:
+    explicit CDeviceList(QWidget* parent) : QTreeWidget(parent) {}
+    QSize sizeHint() const override
+    {
+        const int rows = fontMetrics().height() * kVisibleRows + header()->sizeHint().height();
+        return QSize(QTreeWidget::sizeHint().width(), rows + 2 * frameWidth());
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 }  // namespace
 
 CIDing::CIDing(CCfgSheet& sheet) : CSheetPage(sheet)
 {
     m_status = AddParagraph();
-    m_list = new QTreeWidget(this);
+    m_list = new CDeviceList(this);
     m_list->setColumnCount(2);
     m_list->setHeaderLabels({QString::fromUtf8(kPortColumn), QString::fromUtf8(kModelColumn)});
     m_list->setRootIsDecorated(false);
@@ -31,15 +44,15 @@ CIDing::CIDing(CCfgSheet& sheet) : CSheetPage(sheet)
     m_list->header()->setSectionsMovable(false);
     m_list->hide();
     Column()->addSpacing(fontMetrics().height() / 2);
-    Column()->addWidget(m_list, 1);
-    Column()->addStretch(0);
+    Column()->addWidget(m_list);
+    Column()->addStretch(1);
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTick(); });
 }
 
 void CIDing::OnInit()
 {
-    m_status->setText(ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kSearching))));
+    SetParagraphText(m_status, ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kSearching))));
 }
 
 void CIDing::OnActivate()
@@ -75,7 +88,7 @@ void CIDing::ShowDevices()
 {
     Sheet().SetWizardButtons(CCfgSheet::kBack | CCfgSheet::kNext);
     m_list->show();
-    m_status->setText(QString::fromUtf8(kDevicesIdentified));
+    SetParagraphText(m_status, QString::fromUtf8(kDevicesIdentified));
     m_list->clear();
     const CModemJobList& jobs = Sheet().Jobs();
     for (size_t i = 0; i < jobs.Count(); ++i) {
@@ -91,14 +104,15 @@ void CIDing::ShowDevices()
 
 void CIDing::ShowNoDevice()
 {
-    m_status->setText(ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kNoDeviceFound))));
+    m_nothingFound = true;
+    SetParagraphText(m_status, ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kNoDeviceFound))));
     Sheet().SetWizardButtons(CCfgSheet::kFinish);
 }
 
 bool CIDing::validatePage()
 {
     // QWizard asks the page before Finish too: with no modem found there is nothing to choose.
-    if (m_list->isHidden())
+    if (m_nothingFound)
         return true;
     const QList<QTreeWidgetItem*> chosen = m_list->selectedItems();
     CModemJob* job = nullptr;

@@ -21,6 +21,8 @@ public:
     QString StatusText() const;
     QTreeWidget* DeviceList() const { return m_list; }
     bool Searching() const { return m_timer.isActive(); }
+    // The search has ended without a modem.
+    bool NothingFound() const { return m_nothingFound; }
     // Ticks the search has taken so far.
     int Ticks() const { return m_ticks; }
 
@@ -38,4 +40,5 @@ private:
     QTimer m_timer;
     int m_ticks = 0;
     bool m_searchStarted = false;
+    bool m_nothingFound = false;
 };
