@@ -52,7 +52,7 @@ CIDing::CIDing(CCfgSheet& sheet) : CSheetPage(sheet)
 
 void CIDing::OnInit()
 {
-    SetParagraphText(m_status, ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kSearching))));
+    m_status->setText(ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kSearching))));
 }
 
 void CIDing::OnActivate()
@@ -88,7 +88,7 @@ void CIDing::ShowDevices()
 {
     Sheet().SetWizardButtons(CCfgSheet::kBack | CCfgSheet::kNext);
     m_list->show();
-    SetParagraphText(m_status, QString::fromUtf8(kDevicesIdentified));
+    m_status->setText(QString::fromUtf8(kDevicesIdentified));
     m_list->clear();
     const CModemJobList& jobs = Sheet().Jobs();
     for (size_t i = 0; i < jobs.Count(); ++i) {
@@ -105,7 +105,7 @@ void CIDing::ShowDevices()
 void CIDing::ShowNoDevice()
 {
     m_nothingFound = true;
-    SetParagraphText(m_status, ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kNoDeviceFound))));
+    m_status->setText(ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kNoDeviceFound))));
     Sheet().SetWizardButtons(CCfgSheet::kFinish);
 }
 

@@ -3,9 +3,7 @@
 #include "country/wizard/dialog_units.h"
 #include "country/wizard/wizard_art.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
-#include <QResizeEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -42,30 +40,7 @@ QLabel* CSheetPage::AddParagraph(const QString& text)
     QLabel* label = AddLine(text);
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->installEventFilter(this);
     return label;
-}
-
-void CSheetPage::SetParagraphText(QLabel* paragraph, const QString& text)
-{
-    paragraph->setText(text);
-    FitParagraph(paragraph, paragraph->width());
-}
-
-void CSheetPage::FitParagraph(QLabel* paragraph, int width)
-{
-    const int height = paragraph->heightForWidth(width);
-    if (height > 0 && height != paragraph->minimumHeight())
-        paragraph->setMinimumHeight(height);
-}
-
-bool CSheetPage::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Resize) {
-        if (auto* paragraph = qobject_cast<QLabel*>(watched))
-            FitParagraph(paragraph, static_cast<QResizeEvent*>(event)->size().width());
-    }
-    return QWizardPage::eventFilter(watched, event);
 }
 
 QStringList CSheetPage::Lines() const

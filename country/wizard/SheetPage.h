@@ -30,18 +30,12 @@ protected:
     CCfgSheet& Sheet() const { return m_sheet; }
     // A line of its own, as the original dialogs had them (empty: a blank line of the same height).
     QLabel* AddLine(const QString& text = QString());
-    // A text that wraps at the column's width; its height follows its width (SetParagraphText for
-    // later texts), so no wrapped line is ever cut off.
+    // A text that wraps at the column's width.
     QLabel* AddParagraph(const QString& text = QString());
-    void SetParagraphText(QLabel* paragraph, const QString& text);
-    bool eventFilter(QObject* watched, QEvent* event) override;
     // Where a page puts widgets of its own, below its lines.
     QVBoxLayout* Column() const { return m_column; }
 
 private:
-    // Layouts do not pass a wrapped label's height for its width up through QWizard; the page sets it.
-    static void FitParagraph(QLabel* paragraph, int width);
-
     CCfgSheet& m_sheet;
     QVBoxLayout* m_column;
     std::vector<QLabel*> m_lines;

@@ -62,6 +62,14 @@ bool WaitFor(const std::function<bool()>& done)
     return true;
 }
 
+// Lets posted layout and paint requests run, so that a grab shows the page as laid out.
+void Settle()
+{
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 std::string ReadFile(const fs::path& path)
 {
     std::ifstream in(path);
@@ -90,7 +98,7 @@ public:
         }
         m_sheet = std::make_unique<CCfgSheet>(m_jobs, false, m_boxes);
         m_sheet->show();
-        WaitFor([] { return true; });
+        Settle();
     }
 
     ~CShoot()
@@ -108,7 +116,7 @@ public:
 
     bool Grab(const std::string& name)
     {
-        WaitFor([] { return true; });
+        Settle();
         const fs::path file = m_output / (name + ".png");
         if (!m_sheet->grab().save(QString::fromStdString(file.string()))) {
             std::cerr << "country-screenshots: cannot write " << file << "\n";

@@ -9,11 +9,13 @@
 #include "country/wizard/CountryPage.h"
 #include "country/wizard/IDing.h"
 #include "country/wizard/country_app.h"
+#include "country/wizard/dialog_units.h"
 #include "country/wizard/process_services.h"
 #include "country/wizard/wizard_texts.h"
 #include "wizard_rig.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -62,6 +64,7 @@ private Q_SLOTS:
     void backFromTheErrorPageAndASecondAttemptSucceed();
     void cancelDuringTheSearchStopsEveryWorkerAndReleasesEveryPort();
     void cancelOnTheCountryPageReleasesEveryPort();
+    void pagesGrowWithALargerFontAndCutNothing();
     void startUpNamesAMissingCatalogueInAMessageBox();
     void startUpShowsTheWizardWithoutParameters();
 };
@@ -344,6 +347,44 @@ void CountryWizardTest::cancelOnTheCountryPageReleasesEveryPort()
     QVERIFY(first.waitForHostOpens(0, 10000));
     QVERIFY(second.waitForHostOpens(0, 10000));
     QCOMPARE(first.state().country(), std::string());
+}
+
+// Every label of the page shows its whole text, and the page keeps the original dialog's least size.
+static void CheckNothingCut(CSheetPage* page)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QSize least = DialogUnitsToPixels(page->font(), 290, 95);
+    QVERIFY(page->width() >= least.width());
+    QVERIFY(page->height() >= least.height());
+    for (QLabel* label : page->findChildren<QLabel*>()) {
+        if (!label->isVisible())
+            continue;
+        QVERIFY2(page->rect().contains(label->geometry()), qPrintable(label->text()));
+        if (label->wordWrap())
+            QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->text()));
+        else
+            QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+    }
+}
+
+void CountryWizardTest::pagesGrowWithALargerFontAndCutNothing()
+{
+    struct FontHold {
+        QFont saved = QApplication::font();
+        ~FontHold() { QApplication::setFont(saved); }
+    } hold;
+    QFont large = hold.saved;
+    large.setPointSizeF(hold.saved.pointSizeF() * 1.8);
+    QApplication::setFont(large);
+
+    CWizardRig rig;  // no modem: the search ends at its first tick
+    CCfgSheet& sheet = rig.Open();
+    CheckNothingCut(sheet.WelcomePage());
+    Press(sheet, QWizard::NextButton);
+    CheckNothingCut(sheet.SearchPage());
+    QTRY_VERIFY_WITH_TIMEOUT(sheet.SearchPage()->NothingFound(), kSearchWaitMs);
+    CheckNothingCut(sheet.SearchPage());
+    QVERIFY(sheet.SearchPage()->Lines().front().contains(QStringLiteral("Click Finish now.")));
 }
 
 void CountryWizardTest::startUpNamesAMissingCatalogueInAMessageBox()
