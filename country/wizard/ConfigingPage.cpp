@@ -25,18 +25,21 @@ void CConfigingPage::OnActivate()
     SetLines(QString::fromUtf8(WizardTextOf(WizardText::kAttemptingToSet)),
              WizardTextFor(WizardText::kParametersFor, Sheet().ChosenCountryText()),
              QString::fromUtf8(WizardTextOf(WizardText::kPleaseWait)));
-    Sheet().SetWizardButtons(0, false);
     m_ticks = 0;
     m_reidentifying = Sheet().SelectedWorkerUsed();
-    if (m_reidentifying)
+    if (m_reidentifying) {
+        // Identifying changes nothing in the modem: Cancel stays usable until the commands go out.
+        Sheet().SetWizardButtons(0, true);
         Sheet().RenewSelectedWorker();
-    else
+    } else {
         StartConfiguration();
+    }
     m_timer.start(static_cast<int>(CClock::ToRealMs(Sheet().Timing().tickMs)));
 }
 
 void CConfigingPage::StartConfiguration()
 {
+    Sheet().SetWizardButtons(0, false);
     if (CModemJob* job = Sheet().SelectedWorker()) {
         job->SetCountry(Sheet().ChosenCountry());
         job->Go();
@@ -46,6 +49,10 @@ void CConfigingPage::StartConfiguration()
 
 void CConfigingPage::OnTick()
 {
+    if (!Sheet().isVisible()) {
+        m_timer.stop();
+        return;
+    }
     CModemJob* job = Sheet().SelectedWorker();
     ++m_ticks;
     if (m_reidentifying) {

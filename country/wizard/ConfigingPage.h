@@ -1,7 +1,7 @@
 // Page 5: the selected worker sends the country commands while the page waits, one tick at a time,
 // for it to be done; then on to the success or the error page. A configuration that has not ended
-// within the time limit counts as failed. Cancel is refused meanwhile: a command sequence cut short
-// leaves the modem half set.
+// within the time limit counts as failed. Cancel is refused while the commands go out: a command
+// sequence cut short leaves the modem half set.
 //
 // A second attempt (Back from the error page) finds the selected worker ended; the page then has a
 // fresh worker identify the modem on the same port first, and the time limit counts from its go.

@@ -71,6 +71,11 @@ void CIDing::OnActivate()
 
 void CIDing::OnTick()
 {
+    // A cancelled wizard has stopped its workers: nothing is left to show.
+    if (!Sheet().isVisible()) {
+        m_timer.stop();
+        return;
+    }
     ++m_ticks;
     CModemJobList& jobs = Sheet().Jobs();
     if (m_ticks <= Sheet().Timing().searchTicks && !jobs.AllDone())

@@ -302,6 +302,9 @@ void CountryWizardTest::backFromTheErrorPageAndASecondAttemptSucceed()
     QCOMPARE(sheet.currentId(), int(CCfgSheet::kConfiguringPage));
     QCOMPARE(sheet.ConfiguringPage()->Lines().at(1), QStringLiteral("parameters for Germany (DE)."));
     QVERIFY(sheet.ConfiguringPage()->Reidentifying());  // the first worker ended: a new one identifies again
+    QVERIFY(SeenButtons(sheet).cancel);                  // nothing is sent to the modem yet
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.ConfiguringPage()->Reidentifying(), kConfigureWaitMs);
+    QVERIFY(!SeenButtons(sheet).cancel || sheet.currentId() == CCfgSheet::kSuccessPage);
 
     QTRY_COMPARE_WITH_TIMEOUT(sheet.currentId(), int(CCfgSheet::kSuccessPage), kConfigureWaitMs);
     QCOMPARE(modem.state().country(), std::string("fd"));
@@ -327,6 +330,8 @@ void CountryWizardTest::cancelDuringTheSearchStopsEveryWorkerAndReleasesEveryPor
     QVERIFY(first.waitForHostOpens(0, 10000));
     QVERIFY(second.waitForHostOpens(0, 10000));
     QCOMPARE(first.state().commands().size(), size_t(0));  // stopped before it asked anything
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.SearchPage()->Searching(), 5000);  // the closed wizard polls no more
+    QVERIFY(sheet.SearchPage()->DeviceList()->isHidden());
 }
 
 void CountryWizardTest::cancelOnTheCountryPageReleasesEveryPort()
