@@ -56,6 +56,8 @@ class CountryWizardTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void textsAreShownAsTheyAreMeant_data();
+    void textsAreShownAsTheyAreMeant();
     void welcomePageShowsItsLinesAndOnlyNext();
     void noModemEndsTheSearchWithText218AndOnlyFinish();
     void twoModemsAreListedInPortOrderAndTheFirstIsConfigured();
@@ -68,6 +70,31 @@ private Q_SLOTS:
     void startUpNamesAMissingCatalogueInAMessageBox();
     void startUpShowsTheWizardWithoutParameters();
 };
+
+void CountryWizardTest::textsAreShownAsTheyAreMeant_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("CR LF and a trailing LF") << ForDisplay(QStringLiteral("one\r\ntwo\n")) << QStringLiteral("one\ntwo");
+    QTest::newRow("lone CRs") << ForDisplay(QStringLiteral("note.\r\rMore")) << QStringLiteral("note.\n\nMore");
+    QTest::newRow("country into the text")
+        << WizardTextFor(WizardText::kParametersFor, QStringLiteral("Japan (JP)")) << QStringLiteral("parameters for Japan (JP).");
+    QTest::newRow("a country with format signs")
+        << WizardTextFor(WizardText::kErrorParametersFor, QStringLiteral("100%s %d")) << QStringLiteral("parameters for 100%s %d.");
+    QTest::newRow("UTF-8 catalogue name") << CatalogueText("\xc3\x96sterreich (AT)") << QStringLiteral("\u00d6sterreich (AT)");
+    QTest::newRow("Latin-1 catalogue name") << CatalogueText("\xd6sterreich (AT)") << QStringLiteral("\u00d6sterreich (AT)");
+    QTest::newRow("text 218 on a label")
+        << ForDisplay(QString::fromUtf8(WizardTextOf(WizardText::kNoDeviceFound)))
+        << QStringLiteral("Could not find your device.  Please make sure the device is plugged in, turned on and the cable "
+                          "is connected properly.\nClick Finish now.");
+}
+
+void CountryWizardTest::textsAreShownAsTheyAreMeant()
+{
+    QFETCH(QString, shown);
+    QFETCH(QString, expected);
+    QCOMPARE(shown, expected);
+}
 
 void CountryWizardTest::welcomePageShowsItsLinesAndOnlyNext()
 {
