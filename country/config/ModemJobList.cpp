@@ -11,15 +11,37 @@ void CModemJobList::StartScan(bool logging)
         StartJob(port, logging);
 }
 
+bool CModemJobList::Launch(Entry& entry, int portNumber, bool logging)
+{
+    entry.stopEvent = std::make_unique<CEvent>();
+    entry.job = std::make_unique<CModemJob>(portNumber, entry.stopEvent.get(), logging);
+    return entry.job->Start();
+}
+
 CModemJob* CModemJobList::StartJob(int portNumber, bool logging)
 {
     Entry entry;
-    entry.stopEvent = std::make_unique<CEvent>();
-    entry.job = std::make_unique<CModemJob>(portNumber, entry.stopEvent.get(), logging);
-    if (!entry.job->Start())
+    if (!Launch(entry, portNumber, logging))
         return nullptr;
     m_entries.push_back(std::move(entry));
     return m_entries.back().job.get();
+}
+
+CModemJob* CModemJobList::RestartJob(CModemJob* job, bool logging)
+{
+    for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
+        if (entry->job.get() != job)
+            continue;
+        const int portNumber = job->PortNumber();
+        // The old worker holds the port open: it must be gone before the new one opens it.
+        Finish(*entry);
+        if (!Launch(*entry, portNumber, logging)) {
+            m_entries.erase(entry);
+            return nullptr;
+        }
+        return entry->job.get();
+    }
+    return nullptr;
 }
 
 bool CModemJobList::AllDone()

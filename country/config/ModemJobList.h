@@ -22,6 +22,10 @@ public:
     void StartScan(bool logging);
     // A worker for one port, started and appended; nullptr when its thread could not start.
     CModemJob* StartJob(int portNumber, bool logging);
+    // Stops, waits for and frees job (so that its port is free again), then starts a fresh worker for the
+    // same port in its place; the new worker, or nullptr when job is not in the list or the new thread
+    // could not start (then the entry is gone).
+    CModemJob* RestartJob(CModemJob* job, bool logging);
     // True when every worker is done; then also Prune().
     bool AllDone();
     // Stops, waits for and frees every worker that did not identify a modem, in list order.
@@ -40,6 +44,8 @@ private:
         std::unique_ptr<CModemJob> job;
     };
     static void Finish(Entry& entry);
+    // Makes the entry's stop event and worker and starts it; false when the thread did not start.
+    static bool Launch(Entry& entry, int portNumber, bool logging);
 
     std::vector<Entry> m_entries;
 };

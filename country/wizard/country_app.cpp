@@ -4,6 +4,7 @@
 #include "country/config/catalogue.h"
 #include "country/config/executable_dir.h"
 #include "country/wizard/usage_text.h"
+#include "country/wizard/wizard_mode.h"
 
 #include <filesystem>
 
@@ -21,7 +22,7 @@ const char* const kHelpFile = "Help.txt";
 // As long as the wizard gives a configuration before it calls it failed.
 const long kConfigureLimitMs = 20000;
 
-enum ExitCode { kExitDone = 0, kExitFailed = 1, kExitNoWizard = 2 };
+enum ExitCode { kExitDone = 0, kExitFailed = 1 };
 
 // Frees both catalogues on every way out of the run.
 struct CatalogueHold {
@@ -204,16 +205,5 @@ int CCountryApp::CommandLineRun()
 
 int CCountryApp::WizardMode()
 {
-    CatalogueHold catalogues;
-    if (!LoadCountries()) {
-        m_errors << kCountryIniMissing << "\n";
-        return kExitFailed;
-    }
-    if (!LoadModels()) {
-        m_errors << kModelsIniMissing << "\n";
-        return kExitFailed;
-    }
-    m_errors << "The configuration wizard is not available in this build; configure from the command line:"
-                " country -c <port> <country code>\n";
-    return kExitNoWizard;
+    return RunCountryWizard(m_jobs, m_options.log, m_messageBoxes);
 }

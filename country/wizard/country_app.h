@@ -1,5 +1,5 @@
 // The country program's start-up: reads the command line, then starts the sibling program, opens the
-// help text, runs one identification and configuration without a window, or (later) shows the wizard.
+// help text, runs one identification and configuration without a window, or shows the wizard.
 // The program ends when Start returns; its result is the exit code.
 #pragma once
 
@@ -12,6 +12,8 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+class IMessageBoxes;
 
 extern const char* const kCountryIniMissing;
 extern const char* const kModelsIniMissing;
@@ -34,8 +36,11 @@ public:
     CCountryApp& operator=(const CCountryApp&) = delete;
 
     // parameters: the command line without the program name. Returns the exit code: 0 when what was
-    // asked for was done, 1 when it failed, 2 when the wizard would have been shown.
+    // asked for was done, 1 when it failed (the wizard: 0 only when it configured a modem).
     int Start(const std::vector<std::string>& parameters);
+
+    // Where the wizard mode's message boxes go; nullptr (the default) shows real ones. Must outlive Start.
+    void SetMessageBoxes(IMessageBoxes* boxes) { m_messageBoxes = boxes; }
 
     const CommandLineOptions& Options() const { return m_options; }
 
@@ -59,4 +64,5 @@ private:
     CModemJob* m_selected = nullptr;
     CommandLineOptions m_options;
     CMessageLog m_log;
+    IMessageBoxes* m_messageBoxes = nullptr;
 };

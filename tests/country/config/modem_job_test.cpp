@@ -270,4 +270,34 @@ TEST_F(ScanTest, ThreeModemsAmongThirtySixPortsAreIdentifiedInParallel)
     EXPECT_EQ(0u, jobs.Count());
 }
 
+TEST_F(ScanTest, ARestartedWorkerFreesThePortAndIdentifiesTheModemAgain)
+{
+    modemsim::Device& modem = addCountryModem("agere_ab12.txt", 4);
+    CModemJobList jobs;
+    CModemJob* other = jobs.StartJob(2, false);
+    CModemJob* first = jobs.StartJob(4, false);
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(first->WaitUntilDone(kGenerousMs));
+    ASSERT_EQ(1, first->Identified());
+    const size_t heard = modem.state().commands().size();
+
+    CModemJob* second = jobs.RestartJob(first, false);
+    ASSERT_NE(nullptr, second);
+    ASSERT_EQ(2u, jobs.Count());
+    EXPECT_EQ(other, jobs.At(0));
+    EXPECT_EQ(second, jobs.At(1));  // in the old worker's place
+    EXPECT_EQ(4, second->PortNumber());
+    // A second open of the port would fail while the first worker held it: identifying again proves
+    // that the old worker let it go.
+    ASSERT_TRUE(second->WaitUntilDone(kGenerousMs));
+    EXPECT_EQ(1, second->Identified());
+    EXPECT_EQ("AB12", second->ModelName());
+    EXPECT_GT(modem.state().commands().size(), heard);
+
+    int outsider = 0;
+    EXPECT_EQ(nullptr, jobs.RestartJob(reinterpret_cast<CModemJob*>(&outsider), false));
+    EXPECT_EQ(2u, jobs.Count());
+    jobs.DeleteAll();
+}
+
 }  // namespace

@@ -200,15 +200,6 @@ TEST_F(CountryProgramTest, ShutDownFollowsTheCommandLineRun)
     EXPECT_EQ("poweroff\n", Read("requests.txt"));
 }
 
-TEST_F(CountryProgramTest, AStartThatWouldShowTheWizardSaysSoAndFails)
-{
-    EXPECT_EQ(2, Run(""));
-    EXPECT_NE(std::string::npos, Read("stderr.txt").find("wizard"));
-    EXPECT_EQ(2, Run("-s -d"));
-    EXPECT_FALSE(Exists("requests.txt"));  // the shut-down flag does nothing in wizard mode
-    EXPECT_FALSE(Exists("Meridia.txt"));
-}
-
 TEST_F(CountryProgramTest, EveryMessageAlsoGoesToStandardErrorWithOrWithoutTheLog)
 {
     AddModem("unknown_model.txt", 6);
