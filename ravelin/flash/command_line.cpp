@@ -76,21 +76,22 @@ void flsh_ParseCommandParameter(CommandLineSettings *pSettings, const char *pszT
     if (bSwitch) applySwitch(pSettings, pszText);
 }
 
+void flsh_ParseCommandArgument(CommandLineSettings *pSettings, const char *pszParam, bool bLast)
+{
+    if (pszParam == nullptr) return;
+    bool bSwitch = isSwitchText(pszParam);
+    if (pSettings->nPending != flsh_kPendingNone) {
+        // The value as written: stripping the "/" of "/dev/ttyUSB0" would name another port.
+        takePendingValue(pSettings, pszParam);
+        if (bSwitch) applySwitch(pSettings, pszParam + 1);
+        return;
+    }
+    flsh_ParseCommandParameter(pSettings, bSwitch ? pszParam + 1 : pszParam, bSwitch, bLast);
+}
+
 void flsh_ParseCommandLine(CommandLineSettings *pSettings, int argc, const char *const *argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char *pszParam = argv[i];
-        if (pszParam == nullptr) continue;
-        bool bSwitch = isSwitchText(pszParam);
-        bool bLast = i == argc - 1;
-        if (pSettings->nPending != flsh_kPendingNone) {
-            // The value as written: stripping the "/" of "/dev/ttyUSB0" would name another port.
-            takePendingValue(pSettings, pszParam);
-            if (bSwitch) applySwitch(pSettings, pszParam + 1);
-            continue;
-        }
-        flsh_ParseCommandParameter(pSettings, bSwitch ? pszParam + 1 : pszParam, bSwitch, bLast);
-    }
+    for (int i = 1; i < argc; ++i) flsh_ParseCommandArgument(pSettings, argv[i], i == argc - 1);
     if (pSettings->nPending != flsh_kPendingNone)
         LOG_WRITE("cmdline", "the last switch waits for a value that never came");
 }

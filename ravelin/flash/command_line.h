@@ -52,3 +52,5 @@ void flsh_ParseCommandParameter(CommandLineSettings *pSettings, const char *pszT
 // "-F /home/me/A.HEX" names that file and "-P /dev/ttyUSB0" that port (it still acts as the switch it
 // spells, as "/M /B" sets B).
 void flsh_ParseCommandLine(CommandLineSettings *pSettings, int argc, const char *const *argv);
+// The same for one parameter as written (for front ends that mix these switches with their own).
+void flsh_ParseCommandArgument(CommandLineSettings *pSettings, const char *pszParam, bool bLast);

@@ -91,6 +91,7 @@ struct RunDevice {
 
     // Identification results after post-processing (flsh_RunPostProcess).
     DeviceType type;                          // model record with the version's lock
+    char szModel[cat_kNameLen] = "";          // the model's name as the catalogue spells it
     FirmwareVersion version;
     char szVersionPart2[fwv_kPartLen] = "";
     char szVersionPart3[fwv_kPartLen] = "";
@@ -169,7 +170,8 @@ void flsh_NoHexFilesMessage(const char *pszDropped, char *pszMessage, int nCapac
 
 // Unselects every device, model and image.
 void flsh_RunClearChoices(UpdateRun *pRun);
-// Selects the devices and images whose model is a selected model.
+// Selects the devices and images whose model is a picked model (a model record's bHasImage, which
+// the detection page sets for each chosen row); unselects all others.
 void flsh_RunApplyChoices(UpdateRun *pRun);
 // Assigns an image of the run's list to a device (its path and index) and selects the device.
 void flsh_RunAssignImage(UpdateRun *pRun, int nDevice, int nImage);

@@ -41,6 +41,23 @@ TEST_F(SpeedTest, HostAtTheWrongSpeedHearsGarbageAndIsNotUnderstood) {
   EXPECT_EQ(host.received(), "AT\r\r\nOK\r\n");
 }
 
+TEST_F(SpeedTest, AutobaudDeviceFollowsTheHostInCommandModeOnly) {
+  modemsim::Device& dev = addDevice("port = 2\nspeed = 38400\nautobaud = on\n");
+  HostPort host(portPath(2), B19200);
+  ASSERT_TRUE(host.write("AT\r"));
+  ASSERT_TRUE(host.readUntil("OK\r\n"));
+  EXPECT_EQ(host.received(), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(dev.speed(), 19200);
+
+  // Without the key the same device stays at its own speed and hears garbage.
+  modemsim::Device& fixed = addDevice("port = 3\nspeed = 38400\n");
+  HostPort other(portPath(3), B19200);
+  ASSERT_TRUE(other.write("AT\r"));
+  ASSERT_TRUE(other.readCount(3));
+  EXPECT_EQ(fixed.speed(), 38400);
+  EXPECT_TRUE(fixed.state().commands().empty());
+}
+
 TEST_F(SpeedTest, DeviceReadsTheHostsFlowControl) {
   modemsim::Device& dev = addDevice("port = 1\n");
   HostPort host(portPath(1));

@@ -524,6 +524,9 @@ void Device::paceInput() {
 void Device::handleInput(const uint8_t* data, size_t length) {
   long host = hostSpeed();
   bool noted_mismatch = false;
+  // autobaud: a modem that takes its rate from each command it hears, so the host may identify it at
+  // one speed and enter its loader at another. A dialogue that owns the byte stream keeps its speed.
+  const bool autobaud = config_.getBool("autobaud", false);
   for (size_t i = 0; i < length && master_ >= 0 && !pending_drop_ && !stop_requested_; ++i) {
     uint8_t byte = data[i];
     if (config_.throttle_input) paceInput();
@@ -531,6 +534,10 @@ void Device::handleInput(const uint8_t* data, size_t length) {
     ++rx_count_;
     answer_delayed_ = false;
     long own = speed_.load();
+    if (host != own && autobaud && stream_owner_ == nullptr && host > 0) {
+      setSpeed(host);
+      own = host;
+    }
     if (host != own) {
       byte = garble(byte, host, own);
       if (!noted_mismatch) {
