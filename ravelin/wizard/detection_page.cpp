@@ -80,7 +80,12 @@ void CDetectionPage::Activate()
     SetStatus("Identifying Devices\r\nThis may take up to 20 seconds");
     m_nTicks = 0;
     m_timer.start();
-    flsh_RunStartIdentification(pRun);
+    m_pContext->bIdentificationStarted = true;
+    if (m_pfnIdentify != nullptr) {
+        flsh_RunStartIdentificationWith(pRun, m_pfnIdentify);
+    } else {
+        flsh_RunStartIdentification(pRun);
+    }
 }
 
 void CDetectionPage::Poll()
@@ -122,7 +127,7 @@ void CDetectionPage::FillList()
     for (std::size_t i = 0; i < pRun->models.size(); ++i) {
         const DeviceType &model = pRun->models[i];
         auto *pItem = new QTreeWidgetItem(m_pList);
-        pItem->setText(0, QString::fromLocal8Bit(model.szName));
+        pItem->setText(0, QString::fromLocal8Bit(wiz_ModelName(model)));
         pItem->setText(1, QString::number(model.nCount));
         pItem->setData(0, Qt::UserRole, static_cast<int>(i));
     }

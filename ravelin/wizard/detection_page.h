@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "ravelin/flash/flashinfo.h"
 #include "ravelin/wizard/wizard_page.h"
 
 class QGroupBox;
@@ -29,8 +30,10 @@ public:
     QTreeWidget *TypeList() const { return m_pList; }
     bool Identifying() const { return m_timer.isActive(); }
 
-    // One poll, as the timer makes it (tests and the screenshot tool drive it directly).
+    // One poll, as the timer makes it.
     void Poll();
+    // The identification thread body; flsh_Identify unless a test or tool sets another.
+    void SetIdentifyBody(flsh_DeviceThreadBody pfnBody) { m_pfnIdentify = pfnBody; }
 
 private:
     void SetStatus(const char *pszText);
@@ -40,6 +43,7 @@ private:
 
     QTimer m_timer;
     int m_nTicks = 0;
+    flsh_DeviceThreadBody m_pfnIdentify = nullptr;
     std::string m_statusText;
     QGroupBox *m_pGroup;
     QLabel *m_pCaption;

@@ -122,7 +122,7 @@ void CModelPage::Activate()
         if (!fitsModel(pRun->images[i], m_current)) continue;
         m_pImages->addItem(QString::fromLocal8Bit(wiz_ImageRowText(pRun->images[i]).c_str()), static_cast<int>(i));
     }
-    m_pGroup->setTitle(QString::fromLocal8Bit(m_current.szName));
+    m_pGroup->setTitle(QString::fromLocal8Bit(wiz_ModelName(m_current)));
     Sheet()->SetButtons(WizardButtons::BackNext);
 }
 

@@ -64,6 +64,7 @@ void CProgressPage::Activate()
     m_pBar->setValue(0);
     SetStatus("Sorting File");
     const CommandLineSettings *pSettings = m_pContext->pSettings;
+    m_pContext->bUpdatesStarted = true;
     flsh_RunStartUpdates(m_pContext->pRun, pSettings->nBootCode, pSettings->bFullFlash, pSettings->nAfterFlashCheck,
                          pSettings->bRestoreDefaults, m_pfnFlash);
 }

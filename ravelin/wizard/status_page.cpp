@@ -52,7 +52,7 @@ void CStatusPage::Activate()
         if (!device.bSelected) continue;
         auto *pItem = new QTreeWidgetItem(m_pList);
         pItem->setText(0, QString::fromLocal8Bit(flsh_PortDisplayName(device.pUpdate)));
-        pItem->setText(1, QString::fromLocal8Bit(device.type.szName));
+        pItem->setText(1, QString::fromLocal8Bit(wiz_ModelName(device.type)));
         pItem->setText(2, QString::fromLocal8Bit(flsh_RunResultText(pRun, static_cast<int>(i))));
         ++nRows;
         if (flsh_RunResult(pRun, static_cast<int>(i)) == 0) ++nSuccessful;

@@ -106,7 +106,8 @@ std::unique_ptr<CWizard> CUpdateApp::CreateWizard()
 
 int CUpdateApp::End()
 {
-    if (!flsh_RunWaitAllDone(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs))))
+    bool bThreads = m_context.bIdentificationStarted || m_context.bUpdatesStarted;
+    if (bThreads && !flsh_RunWaitAllDone(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs))))
         LOG_WRITE("wizard", "a device thread was still running when the program ended");
     if (m_bCatalogueLoaded) {
         cat_Free();
@@ -114,7 +115,7 @@ int CUpdateApp::End()
     }
     if (m_settings.bLogging) log_Close();
     int nError = flsh_RunGetError(&m_run);
-    if (nError != flsh_kRunNoError) return nError;
+    if (nError != flsh_kRunNoError || !m_context.bUpdatesStarted) return nError;
     // The run itself went well, but a device that was not updated must not read as success to the
     // script that started the program.
     for (std::size_t i = 0; i < m_run.devices.size(); ++i) {

@@ -1,5 +1,7 @@
 #include "ravelin/wizard/wizard_page.h"
 
+#include "ravelin/catalogue/catalogue.h"
+#include "ravelin/catalogue/devicetype.h"
 #include "ravelin/wizard/message_boxes.h"
 #include "ravelin/wizard/wizard.h"
 
@@ -16,4 +18,10 @@ CWizard *CRavelinPage::Sheet() const
 void CRavelinPage::ShowMessage(const char *pszText)
 {
     m_pContext->pBoxes->Show(wizard(), pszText);
+}
+
+const char *wiz_ModelName(const DeviceType &type)
+{
+    const ModelEntry *pEntry = cat_FindEntryByName(type.szName);
+    return pEntry != nullptr ? pEntry->szName : type.szName;
 }

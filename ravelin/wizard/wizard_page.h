@@ -4,6 +4,7 @@
 
 #include <QWizardPage>
 
+struct DeviceType;
 class CMessageBoxes;
 class CWizard;
 struct CommandLineSettings;
@@ -14,6 +15,9 @@ struct WizardContext {
     UpdateRun *pRun = nullptr;
     CommandLineSettings *pSettings = nullptr;
     CMessageBoxes *pBoxes = nullptr;
+    // Which device threads the pages started: the end waits for them, and judges the updates.
+    bool bIdentificationStarted = false;
+    bool bUpdatesStarted = false;
 };
 
 class CRavelinPage : public QWizardPage {
@@ -33,3 +37,6 @@ protected:
     void ShowMessage(const char *pszText);
     WizardContext *m_pContext;
 };
+
+// A model's name as the catalogue spells it ("OctaA"; the device type keeps it upper-cased).
+const char *wiz_ModelName(const DeviceType &type);
