@@ -121,9 +121,7 @@ void CDetectionPage::FillList()
 {
     UpdateRun *pRun = m_pContext->pRun;
     m_pList->clear();
-    int nWidth = m_pList->viewport()->width();
-    m_pList->setColumnWidth(0, nWidth * 3 / 4);
-    m_pList->setColumnWidth(1, nWidth / 4 - 4);
+    wiz_SetColumnWidths(m_pList, [](int nWidth) { return QList<int>{nWidth * 3 / 4, nWidth / 4 - 4}; });
     for (std::size_t i = 0; i < pRun->models.size(); ++i) {
         const DeviceType &model = pRun->models[i];
         auto *pItem = new QTreeWidgetItem(m_pList);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +92,8 @@ CDevelopersPage::CDevelopersPage(WizardContext *pContext, QWidget *pParent) : CR
     auto *pTypeCaption = new QLabel(QStringLiteral("&Device Type"), pControls);
     m_pDeviceType = new QComboBox(pControls);
     m_pDeviceType->setObjectName(QStringLiteral("deviceType"));
+    // As wide as the longest name, also while nothing is chosen.
+    m_pDeviceType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pTypeCaption->setBuddy(m_pDeviceType);
     auto *pSpeedCaption = new QLabel(QStringLiteral("Baud &Rate"), pControls);
     m_pSpeed = new QComboBox(pControls);
@@ -128,6 +131,7 @@ void CDevelopersPage::Activate()
 
     m_pDeviceType->clear();
     QString previous;
+    int nLongest = 0;
     for (int i = 0; i < cat_Count(); ++i) {
         char szName[cat_kNameLen] = "";
         std::uint32_t flags = 0;
@@ -137,7 +141,9 @@ void CDevelopersPage::Activate()
         if (i > 0 && name.compare(previous, Qt::CaseInsensitive) == 0) continue;
         m_pDeviceType->addItem(name, static_cast<uint>(flags));
         previous = name;
+        nLongest = std::max(nLongest, static_cast<int>(name.size()));
     }
+    m_pDeviceType->setMinimumContentsLength(nLongest);
     m_pDeviceType->setCurrentIndex(
         m_pDeviceType->findText(QString::fromLocal8Bit(saved.model.c_str()), Qt::MatchExactly | Qt::MatchCaseSensitive));
 

@@ -104,10 +104,10 @@ void CModelPage::Activate()
     for (const auto &pDevice : pRun->devices) {
         if (pDevice->type == m_current && pDevice->szVersionPart2[0] != '\0') bLongVersions = true;
     }
-    int nWidth = m_pPorts->viewport()->width();
-    m_pPorts->setColumnWidth(0, bLongVersions ? nWidth / 4 - 20 : nWidth / 4);
-    m_pPorts->setColumnWidth(1, bLongVersions ? nWidth / 2 + 40 : nWidth / 4);
-    m_pPorts->setColumnWidth(2, nWidth / 2);
+    wiz_SetColumnWidths(m_pPorts, [bLongVersions](int nWidth) {
+        if (bLongVersions) return QList<int>{nWidth / 4 - 20, nWidth / 2 + 40, nWidth / 2};
+        return QList<int>{nWidth / 4, nWidth / 4, nWidth / 2};
+    });
 
     for (std::size_t i = 0; i < pRun->devices.size(); ++i) {
         const RunDevice &device = *pRun->devices[i];

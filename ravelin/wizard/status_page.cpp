@@ -40,10 +40,7 @@ void CStatusPage::Activate()
     UpdateRun *pRun = m_pContext->pRun;
     m_pList->clear();
     // Wider together than the list: the list scrolls sideways rather than cutting the result text.
-    int nWidth = m_pList->viewport()->width();
-    m_pList->setColumnWidth(0, nWidth / 4);
-    m_pList->setColumnWidth(1, nWidth * 3 / 8);
-    m_pList->setColumnWidth(2, nWidth * 3 / 4);
+    wiz_SetColumnWidths(m_pList, [](int nWidth) { return QList<int>{nWidth / 4, nWidth * 3 / 8, nWidth * 3 / 4}; });
 
     int nRows = 0;
     int nSuccessful = 0;

@@ -4,7 +4,10 @@
 // larger fonts and high-DPI screens widen the page instead of cutting its texts.
 #pragma once
 
+#include <QList>
 #include <QWidget>
+
+#include <functional>
 
 class QPainter;
 class QRectF;
@@ -40,3 +43,9 @@ protected:
 // Lays out a page: the picture area on the left, pControls (the page's own controls, in a layout of
 // their own) on the right, at least as large as the page's dialog units ask.
 void wiz_SetPageFrame(QWizardPage *pPage, QWidget *pControls);
+
+class QTreeWidget;
+
+// Keeps a report list's column widths a function of the list's visible width, whenever it changes
+// (a list filled before it is laid out would otherwise keep widths made for no width at all).
+void wiz_SetColumnWidths(QTreeWidget *pList, std::function<QList<int>(int nWidth)> widths);
