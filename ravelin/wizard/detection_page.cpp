@@ -10,6 +10,7 @@
 #include "ravelin/flash/flashinfo.h"
 #include "ravelin/support/osclock.h"
 #include "ravelin/wizard/message_boxes.h"
+#include "ravelin/wizard/list_columns.h"
 #include "ravelin/wizard/wizard.h"
 #include "ravelin/wizard/wizard_picture.h"
 

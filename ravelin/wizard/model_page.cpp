@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "ravelin/flash/flashinfo.h"
+#include "ravelin/wizard/list_columns.h"
 #include "ravelin/wizard/wizard.h"
 #include "ravelin/wizard/wizard_picture.h"
 

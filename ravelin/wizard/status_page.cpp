@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "ravelin/flash/flashinfo.h"
+#include "ravelin/wizard/list_columns.h"
 #include "ravelin/wizard/wizard.h"
 #include "ravelin/wizard/wizard_picture.h"
 

@@ -1,13 +1,11 @@
 #include "ravelin/wizard/wizard_picture.h"
 
-#include <QEvent>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QTreeWidget>
 #include <QWizardPage>
 
 #include <cmath>
@@ -200,44 +198,4 @@ void wiz_SetPageFrame(QWizardPage *pPage, QWidget *pControls)
     pLayout->addWidget(pControls, 1);
     pControls->setMinimumWidth(wiz_DuX(pPage, wiz_kPageWidthDu - wiz_kPictureWidthDu - 8));
     pPage->setMinimumHeight(wiz_DuY(pPage, wiz_kPageHeightDu));
-}
-
-namespace {
-
-class CColumnWidths : public QObject {
-public:
-    static constexpr const char *kName = "wizColumnWidths";
-    CColumnWidths(QTreeWidget *pList, std::function<QList<int>(int)> widths)
-        : QObject(pList), m_pList(pList), m_widths(std::move(widths))
-    {
-        setObjectName(QLatin1String(kName));
-        pList->viewport()->installEventFilter(this);
-        Apply();
-    }
-    void Apply()
-    {
-        QList<int> widths = m_widths(m_pList->viewport()->width());
-        for (int i = 0; i < widths.size(); ++i) m_pList->setColumnWidth(i, widths[i]);
-    }
-
-protected:
-    bool eventFilter(QObject *pWatched, QEvent *pEvent) override
-    {
-        if (pEvent->type() == QEvent::Resize) Apply();
-        return QObject::eventFilter(pWatched, pEvent);
-    }
-
-private:
-    QTreeWidget *m_pList;
-    std::function<QList<int>(int)> m_widths;
-};
-
-} // namespace
-
-void wiz_SetColumnWidths(QTreeWidget *pList, std::function<QList<int>(int nWidth)> widths)
-{
-    // The list's earlier rule goes (the class has no meta-object of its own: found by its name).
-    for (QObject *pOld : pList->findChildren<QObject *>(QLatin1String(CColumnWidths::kName), Qt::FindDirectChildrenOnly))
-        delete pOld;
-    new CColumnWidths(pList, std::move(widths));
 }

@@ -4,10 +4,7 @@
 // larger fonts and high-DPI screens widen the page instead of cutting its texts.
 #pragma once
 
-#include <QList>
 #include <QWidget>
-
-#include <functional>
 
 class QPainter;
 class QRectF;
@@ -44,8 +41,3 @@ protected:
 // their own) on the right, at least as large as the page's dialog units ask.
 void wiz_SetPageFrame(QWizardPage *pPage, QWidget *pControls);
 
-class QTreeWidget;
-
-// Keeps a report list's column widths a function of the list's visible width, whenever it changes
-// (a list filled before it is laid out would otherwise keep widths made for no width at all).
-void wiz_SetColumnWidths(QTreeWidget *pList, std::function<QList<int>(int nWidth)> widths);
