@@ -194,6 +194,9 @@ void flsh_RunCancel(UpdateRun *pRun);
 // Sets the cancel flag and blocks until every device has a result.
 void flsh_RunCancelAndWait(UpdateRun *pRun);
 
+// Tests only: makes every later thread start of the run fail, as when the system has no thread to give.
+void flsh_RunFailThreadStartsForTesting(bool bFail);
+
 // The device's result code and its text.
 int flsh_RunResult(const UpdateRun *pRun, int nDevice);
 const char *flsh_RunResultText(const UpdateRun *pRun, int nDevice);

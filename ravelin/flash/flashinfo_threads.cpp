@@ -14,6 +14,8 @@ const char kModule[] = "flashinfo";
 constexpr std::uint32_t kIdentifyStack = 12000;
 constexpr std::uint32_t kFlashStack = 18000;
 
+std::atomic<bool> g_bFailThreadStarts{false};
+
 // The thread's own reference to its device's record, handed over at the start.
 struct ThreadStart {
     std::shared_ptr<RunDeviceShared> pShared;
@@ -96,7 +98,8 @@ int flsh_RunStartDeviceThread(UpdateRun *pRun, RunDevice *pDevice, flsh_DeviceTh
     pShared->pSignal = pRun->pSignal;
     pShared->bThreadRunning.store(true);
     ThreadStart *pStart = new ThreadStart{pDevice->pShared};
-    if (os_StartThread(&pShared->update.hThread, deviceThread, nStackSize, pStart)) return 1;
+    if (!g_bFailThreadStarts.load() && os_StartThread(&pShared->update.hThread, deviceThread, nStackSize, pStart))
+        return 1;
     delete pStart;
     pShared->bThreadRunning.store(false);
     pShared->update.nResult = nFailResult;
@@ -172,6 +175,8 @@ bool flsh_RunPoll(UpdateRun *pRun, std::int32_t *pnLowest, char *pszStatusText)
     if (pnLowest != nullptr) *pnLowest = nLowest;
     return bDone;
 }
+
+void flsh_RunFailThreadStartsForTesting(bool bFail) { g_bFailThreadStarts.store(bFail); }
 
 void flsh_RunCancel(UpdateRun * /*pRun*/) { flsh_SetCancel(); }
 

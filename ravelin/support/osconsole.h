@@ -14,5 +14,10 @@ int os_StartInterruptWatch();
 // True once SIGINT or SIGTERM has arrived since the watch started.
 bool os_InterruptRequested();
 
+// Reads one line from standard input into pszLine (nCapacity bytes, line end dropped, longer lines cut).
+// Returns the line's length, -1 at end of input or on a read error, -2 when an interrupt arrives first
+// (a person who presses Ctrl-C at a question is not left waiting for Enter).
+int os_ReadConsoleLine(char *pszLine, int nCapacity);
+
 // Number of interrupt signals taken so far (a front end may tell the user that it is still cancelling).
 int os_InterruptCount();

@@ -16,6 +16,8 @@ void printUsage(FILE *out)
                "  sort-hex IN OUT                     rewrite an Intel HEX image in address order\n"
                "  flash --port PORT --image FILE --model NAME [options]\n"
                "                                      update one device\n"
+               "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
+               "                                      identify a bank and update every device at once\n"
                "\n"
                "'ravelin-cli COMMAND --help' describes each command.\n",
                out);
@@ -41,6 +43,8 @@ int main(int argc, char **argv)
         return cli_SortHex(argc - 1, argv + 1);
     if (std::strcmp(command, "flash") == 0)
         return cli_Flash(argc - 1, argv + 1);
+    if (std::strcmp(command, "run") == 0)
+        return cli_Run(argc - 1, argv + 1);
     std::fprintf(stderr, "ravelin-cli: unknown command '%s'\n", command);
     printUsage(stderr);
     return 2;

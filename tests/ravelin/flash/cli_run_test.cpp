@@ -1,0 +1,311 @@
+// `ravelin-cli run` as a service bench runs it: the real executable with the sample catalogue beside
+// it, against a simulated bank whose devices answer identification and then take their images.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fixtures/sim_bank_fixture.h"
+#include "flash_test_util.h"
+
+using flashtest::crlfLines;
+using flashtest::hexRecord;
+using flashtest::readFile;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// What the devices of these tests share: identification at 38400 baud, the maker's flash loader
+// entered at 19200 (the device takes each speed the host uses in command mode, as real modems do).
+const char kDeviceBase[] = "speed = 38400\nautobaud = on\nthrottle = off\nloader.version = 2.00\nloader.max_speed = 115200\n";
+
+// One simulated device per controller family that the maker's own loader flashes, each with the
+// image the plan must choose for it (model prefix, country of the device, a version its lock takes).
+struct FamilyRow {
+    int nPort;
+    const char *pszModel;
+    const char *pszDevice;
+    const char *pszImage;
+};
+const FamilyRow kFamilies[] = {
+    {1, "PL1400", "family = loader\nati.0 = PL1400\nati.0 += Version 1.05 EU\nati.9 = GERMANY\n", "PADE107.HEX"},
+    {2, "PL3360", "family = loader\nati.0 = PL3360 Version 2.31\nati.9 = UNITED KINGDOM\n", "PBGB234.HEX"},
+    {3, "TL128", "family = ident-ta, loader\nati.0 = TL128 Version 3.02\n", "TBQU305.HEX"},
+    {4, "TL128S", "family = ident-ta, loader\nati.0 = ISDN Adapter Version 5.10\nati.2 = TL128S\nloader.addr32 = on\n",
+     "TCQU512.HEX"},
+    {5, "Octa-TA2", "family = ident-ta, loader\nati.0 = Octa-TA2 Version 2.11\nta.percent_i = 0\n", "OBQU215.HEX"},
+    {6, "Octa-TA1", "family = ident-ta, loader\nati.0 = Octa-TA1 Version 2.04\nta.percent_i = 0\n", "OCQU206.HEX"},
+    {7, "OctaA", "family = loader\nati.0 = OctaA Version 2.02\nati.9 = SWITZERLAND\n", "OACH203.HEX"},
+    {8, "OctaN", "family = loader\nati.0 = Multi-port Modem Version 3.20\nati.2 = OctaN\nati.9 = 12\n", "ODSE321.HEX"},
+};
+
+class CliRunTest : public SimBankTest {
+protected:
+    void SetUp() override
+    {
+        setenv("SUITE_TIME_SCALE", "0.2", 1);
+        SimBankTest::SetUp();
+        exe = dir.file("ravelin-cli");
+        std::filesystem::copy_file(std::string(SUITE_BIN_DIR) + "/ravelin-cli", exe);
+        chmod(exe.c_str(), 0755);
+        std::string data = std::string(SUITE_SOURCE_DIR) + "/data/ravelin/";
+        std::filesystem::copy_file(data + "Models.ini", dir.file("Models.ini"));
+        std::filesystem::copy_file(data + "Locks.ini", dir.file("Locks.ini"));
+        std::filesystem::create_directory(images());
+    }
+    void TearDown() override
+    {
+        SimBankTest::TearDown();
+        unsetenv("SUITE_TIME_SCALE");
+    }
+
+    std::string images() const { return dir.file("images"); }
+
+    RunResult run(const std::string &args)
+    {
+        std::string out = dir.file("out.txt"), err = dir.file("err.txt");
+        std::string command = "'" + exe + "' run " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+        int status = std::system(command.c_str());
+        RunResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = readFile(out);
+        result.err = readFile(err);
+        return result;
+    }
+
+    // An image of its own for a port: two records whose bytes name the port.
+    std::vector<std::uint8_t> writeImage(const std::string &name, int nSeed)
+    {
+        std::vector<std::uint8_t> data(24);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(nSeed * 16 + i);
+        std::vector<std::uint8_t> first(data.begin(), data.begin() + 16), second(data.begin() + 16, data.end());
+        flashtest::writeFile(images() + "/" + name,
+                             crlfLines({hexRecord(0, 0x0200, first), hexRecord(0, 0x0310, second), ":00000001FF"}));
+        return data;
+    }
+
+    // True when the device's memory holds the image written by writeImage with that seed.
+    ::testing::AssertionResult holdsImage(modemsim::Device &dev, int nSeed)
+    {
+        for (std::uint32_t i = 0; i < 24; ++i) {
+            std::uint32_t address = i < 16 ? 0x0200 + i : 0x0310 + (i - 16);
+            std::uint8_t expected = static_cast<std::uint8_t>(nSeed * 16 + i);
+            if (dev.state().flash.byte(address) != expected)
+                return ::testing::AssertionFailure() << "byte at " << address << " is " << int(dev.state().flash.byte(address))
+                                                     << ", the image has " << int(expected);
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static bool heard(modemsim::Device &dev, const std::string &command)
+    {
+        for (const std::string &line : dev.state().commands())
+            if (line == command) return true;
+        return false;
+    }
+
+    flashtest::TempDir dir;
+    std::string exe;
+};
+
+TEST_F(CliRunTest, EveryFamilyOfTheBankGetsItsPlannedImage)
+{
+    std::string ports;
+    for (const FamilyRow &row : kFamilies) {
+        addDevice("port = " + std::to_string(row.nPort) + "\n" + kDeviceBase + row.pszDevice);
+        writeImage(row.pszImage, row.nPort);
+        ports += (ports.empty() ? "COM" : ",COM") + std::to_string(row.nPort);
+    }
+    // Images the plan must pass over: a lower version and another country of the first model.
+    writeImage("PADE105.HEX", 14);
+    writeImage("PAFR109.HEX", 15);
+
+    RunResult result = run("--ports " + ports + " --images '" + images() + "' --yes");
+    ASSERT_EQ(0, result.exitCode) << result.out << result.err << transcripts();
+    for (const FamilyRow &row : kFamilies) {
+        SCOPED_TRACE(row.pszModel);
+        EXPECT_TRUE(holdsImage(device(row.nPort), row.nPort));
+        std::string planLine = "COM" + std::to_string(row.nPort) + "  " + row.pszModel;
+        EXPECT_NE(std::string::npos, result.out.find(planLine)) << result.out;
+        EXPECT_NE(std::string::npos, result.out.find(row.pszImage)) << result.out;
+    }
+    EXPECT_NE(std::string::npos, result.out.find("8 of 8 devices were updated successfully\n")) << result.out;
+    EXPECT_EQ(std::string::npos, result.out.find("Retry")) << result.out;
+}
+
+TEST_F(CliRunTest, AFailedDeviceIsReportedAndNamedForTheRetry)
+{
+    for (int nPort : {1, 2, 3}) {
+        std::string faults = nPort == 2 ? "loader.error_block = 1\nloader.error_count = 9\n" : "";
+        addDevice("port = " + std::to_string(nPort) + "\n" + kDeviceBase + kFamilies[0].pszDevice + faults);
+    }
+    writeImage("PADE107.HEX", 1);
+
+    RunResult result = run("--ports COM1-COM3 --images '" + images() + "' --yes");
+    EXPECT_EQ(10, result.exitCode) << result.out << result.err;
+    EXPECT_TRUE(holdsImage(device(1), 1));
+    EXPECT_TRUE(holdsImage(device(3), 1));
+    EXPECT_NE(std::string::npos, result.out.find("COM2  PL1400  Failure to verify update\n")) << result.out;
+    EXPECT_NE(std::string::npos, result.out.find("2 of 3 devices were updated successfully\n")) << result.out;
+    EXPECT_NE(std::string::npos, result.out.find("Retry the failed devices with: --ports COM2\n")) << result.out;
+}
+
+TEST_F(CliRunTest, JsonEventsTellTheWholeRunAndPersonTextsGoToStderr)
+{
+    addDevice(std::string("port = 1\n") + kDeviceBase + kFamilies[0].pszDevice);
+    addDevice(std::string("port = 2\n") + kDeviceBase + "family = loader\nati.0 = KX-A1\nati.1 = 1.12\nati.1 += 5C1D\n"
+                                                        "ati.1 += AUSTRIA\nati.1 += K7\nati.9 = 15\n");
+    addDevice(std::string("port = 3\n") + kDeviceBase + "family = loader\nati.0 = PL1400\nati.0 += Version 1.05 EU\n"
+                                                        "ati.9 = FRANCE\n");
+    writeImage("PADE107.HEX", 1);
+
+    RunResult result = run("--ports COM1-COM3 --images '" + images() + "' --yes --json --verify");
+    // COM1 reports its old version after the update: --verify counts it as failed.
+    EXPECT_EQ(10, result.exitCode) << result.out << result.err;
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < result.out.size();) {
+        std::size_t end = result.out.find('\n', start);
+        lines.push_back(result.out.substr(start, end - start));
+        start = end + 1;
+    }
+    ASSERT_FALSE(lines.empty());
+    for (const std::string &line : lines) EXPECT_EQ(0u, line.rfind("{\"event\": \"", 0)) << line;
+    auto has = [&](const std::string &text) { return result.out.find(text) != std::string::npos; };
+    EXPECT_TRUE(has("{\"event\": \"identified\", \"port\": \"COM1\", \"status\": 0, \"model\": \"PL1400\", "
+                    "\"version\": \"1.05\", \"country\": \"Germany\"}"));
+    EXPECT_TRUE(has("{\"event\": \"planned\", \"port\": \"COM1\", \"model\": \"PL1400\", \"image\": \"PADE107.HEX\", "
+                    "\"image_version\": \"107\"}"));
+    EXPECT_TRUE(has("{\"event\": \"planned\", \"port\": \"COM3\", \"model\": \"PL1400\", \"skipped\": true, "
+                    "\"reason\": \"no image for country France\"}"));
+    EXPECT_TRUE(has("{\"event\": \"planned\", \"port\": \"COM2\", \"model\": \"KX-A1\", \"skipped\": true, "
+                    "\"reason\": \"no image for model KX-A1\"}"));
+    EXPECT_TRUE(has("\"event\": \"progress\", \"port\": \"COM1\""));
+    EXPECT_TRUE(has("{\"event\": \"result\", \"port\": \"COM1\", \"result\": 0, \"result_text\": \"Successful\"}"));
+    EXPECT_TRUE(has("{\"event\": \"verified\", \"port\": \"COM1\", \"ok\": false, \"version\": \"1.05\"}"));
+    EXPECT_EQ("{\"event\": \"summary\", \"error\": 0, \"error_text\": \"No Error\", \"updated\": 0, \"total\": 1, "
+              "\"skipped\": 2, \"failed_ports\": [\"COM1\"]}",
+              lines.back());
+    // The model without images is named for a person, on stderr.
+    EXPECT_NE(std::string::npos, result.err.find("No .hex files found for KX-A1.")) << result.err;
+    EXPECT_FALSE(has("No .hex files"));
+}
+
+TEST_F(CliRunTest, DryRunAndMissingConfirmationTouchNoDeviceAfterIdentification)
+{
+    modemsim::Device &dev = addDevice(std::string("port = 1\n") + kDeviceBase + kFamilies[0].pszDevice);
+    writeImage("PADE107.HEX", 1);
+
+    RunResult dry = run("--ports COM1 --images '" + images() + "' --dry-run");
+    EXPECT_EQ(0, dry.exitCode) << dry.err;
+    EXPECT_NE(std::string::npos, dry.out.find("COM1  PL1400  1.05     Germany  PADE107.HEX  107\n")) << dry.out;
+    EXPECT_TRUE(heard(dev, "ATI"));
+    EXPECT_FALSE(heard(dev, "AT*FS"));
+    EXPECT_FALSE(heard(dev, "AT&F&W&W1Z"));
+
+    RunResult unconfirmed = run("--ports COM1 --images '" + images() + "'");
+    EXPECT_EQ(1, unconfirmed.exitCode);
+    EXPECT_NE(std::string::npos, unconfirmed.out.find("--yes is needed")) << unconfirmed.out;
+    EXPECT_FALSE(heard(dev, "AT*FS"));
+    EXPECT_EQ(0xFF, dev.state().flash.byte(0x200));
+}
+
+TEST_F(CliRunTest, SinglePortModeFlashesWithoutIdentifying)
+{
+    // No identification answers at all: a device that is only reached through -P, -F and -M.
+    modemsim::Device &dev = addDevice(std::string("port = 4\n") + kDeviceBase + "family = loader\n");
+    writeImage("ANY.HEX", 4);
+    RunResult result = run("-p COM4 -F '" + images() + "/ANY.HEX' /M pl1400 -E --yes");
+    ASSERT_EQ(0, result.exitCode) << result.out << result.err << transcripts();
+    EXPECT_TRUE(holdsImage(dev, 4));
+    EXPECT_FALSE(heard(dev, "ATI"));
+    EXPECT_FALSE(heard(dev, "AT&F&W&W1Z")) << "E: no factory defaults";
+    EXPECT_NE(std::string::npos, result.out.find("1 of 1 devices were updated successfully\n")) << result.out;
+}
+
+TEST_F(CliRunTest, CtrlCCancelsEveryDeviceAndReleasesEveryPort)
+{
+    // Loaders that never synchronise: the handshake goes on until something stops it.
+    for (int nPort : {1, 2})
+        addDevice("port = " + std::to_string(nPort) + "\n" + kDeviceBase + kFamilies[0].pszDevice + "loader.sync_after = -1\n");
+    writeImage("PADE107.HEX", 1);
+    std::string out = dir.file("out.txt");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        FILE *pOut = std::freopen(out.c_str(), "w", stdout);
+        FILE *pErr = std::freopen(dir.file("err.txt").c_str(), "w", stderr);
+        if (pOut == nullptr || pErr == nullptr) _exit(99);
+        std::string imageDir = images();
+        execl(exe.c_str(), exe.c_str(), "run", "--ports", "COM1,COM2", "--images", imageDir.c_str(), "--yes", "--json",
+              static_cast<char *>(nullptr));
+        _exit(98);
+    }
+    // Interrupt once both devices are handshaking.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto handshaking = [&] {
+        std::string text = readFile(out);
+        return text.find("\"port\": \"COM1\", \"status_text\": \"Handshaking\"") != std::string::npos &&
+               text.find("\"port\": \"COM2\", \"status_text\": \"Handshaking\"") != std::string::npos;
+    };
+    while (!handshaking() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << "the signal ended the process instead of cancelling the run";
+    EXPECT_EQ(1, WEXITSTATUS(status)) << readFile(out) << readFile(dir.file("err.txt"));
+    std::string text = readFile(out);
+    // Cancelled in the synchronisation loop, the generic protocol ends with "Handshake failure".
+    for (const char *pszPort : {"COM1", "COM2"})
+        EXPECT_NE(std::string::npos, text.find(std::string("{\"event\": \"result\", \"port\": \"") + pszPort +
+                                               "\", \"result\": 1, \"result_text\": \"Handshake failure\"}"))
+            << text;
+    EXPECT_NE(std::string::npos, text.find("\"error\": 1, \"error_text\": \"ERROR: Program cancelled by user\""));
+    // Released: another program can open each port again at once.
+    for (int nPort : {1, 2}) {
+        int fd = open(portPath(nPort).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd, 0) << nPort;
+        if (fd >= 0) {
+            EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB)) << "COM" << nPort << " is still held";
+            close(fd);
+        }
+    }
+}
+
+TEST_F(CliRunTest, RunErrorsBecomeExitCodes)
+{
+    RunResult noImages = run("--ports COM1 --images '" + images() + "' --yes");
+    EXPECT_EQ(2, noImages.exitCode);
+    EXPECT_NE(std::string::npos, noImages.out.find("ERROR: No Hex Files Available for Update")) << noImages.out;
+
+    writeImage("PADE107.HEX", 1);
+    addDevice(std::string("port = 1\n") + kDeviceBase + "family = loader\nati.0 = KX-A1\nati.1 = 1.12\n");
+    RunResult noModel = run("--ports COM1 --images '" + images() + "' --yes");
+    EXPECT_EQ(3, noModel.exitCode) << noModel.out << noModel.err;
+
+    EXPECT_EQ(64, run("--ports COM9-COM3").exitCode);
+    EXPECT_EQ(64, run("-P").exitCode);
+    EXPECT_EQ(64, run("--bogus").exitCode);
+    EXPECT_EQ(64, run("-M NoSuchModel -P COM1 --yes").exitCode);
+    RunResult help = run("--help");
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_NE(std::string::npos, help.out.find("10   the run went through, but at least one device failed"));
+}
+
+} // namespace
