@@ -1,6 +1,7 @@
 #include "ravelin/wizard/update_app.h"
 
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 
 #include "ravelin/catalogue/catalogue.h"
@@ -15,6 +16,20 @@ constexpr int kCandidatePorts = 36;
 // How long the end waits for identification threads that outlived the wizard. Identification ends
 // on its own within its answer time-outs; this only bounds a device that never lets go.
 constexpr int kThreadEndWaitMs = 60000;
+
+// "com3" names COM3 as "COM3" does; the serial layer reads only the upper-case prefix as a COM
+// port, and would take "com3" for a file name.
+void normalisePortText(char *pszPort)
+{
+    for (int i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(pszPort[i])) != "COM"[i]) return;
+    if (pszPort[3] == '\0') return;
+    for (const char *p = pszPort + 3; *p != '\0'; ++p)
+        if (*p < '0' || *p > '9') return;
+    pszPort[0] = 'C';
+    pszPort[1] = 'O';
+    pszPort[2] = 'M';
+}
 
 } // namespace
 
@@ -67,6 +82,7 @@ bool CUpdateApp::AddPorts()
     char szPath[flsh_kCmdPortLen + 8];
     if (m_settings.szPort[0] != '\0') {
         // One port, not identified: the command line names its model and image.
+        normalisePortText(m_settings.szPort);
         std::snprintf(szPath, sizeof szPath, "\\\\.\\%s", m_settings.szPort);
         if (flsh_RunAddPort(&m_run, szPath, m_settings.nSpeed) < 1) {
             LOG_WRITE("wizard", "port %s cannot be used", m_settings.szPort);

@@ -74,6 +74,8 @@ void StartupTest::commandLineChoosesPortsAndPageSet_data()
                                     << "\\\\.\\COM36" << 38400;
     QTest::newRow("one port") << QStringList{"/P", "COM3", "/F", "PADE105.HEX", "/M", "PL1400"} << "CProgressPage" << 1
                               << "\\\\.\\COM3" << "\\\\.\\COM3" << 38400;
+    QTest::newRow("one port, any case") << QStringList{"-p", "com12"} << "CProgressPage" << 1 << "\\\\.\\COM12"
+                                        << "\\\\.\\COM12" << 38400;
     QTest::newRow("developers before one port") << QStringList{"-P", "COM3", "-V"} << "CDevelopersPage" << 1
                                                 << "\\\\.\\COM3" << "\\\\.\\COM3" << 38400;
 }
