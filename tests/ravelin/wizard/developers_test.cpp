@@ -78,16 +78,15 @@ void DevelopersTest::flashIniWrittenUsedAndReadBack()
     struct Check {
         QStringList ports;
         std::string hexFile;
-        const char *pszType;
         std::string message;
     };
     const Check checks[] = {
-        {{"COM1"}, "", nullptr, "ERROR: You must specify a .hex file."},
-        {{}, image, nullptr, "ERROR: You must select at least one communications port."},
-        {{"COM2"}, env.dir(), nullptr, "ERROR: Unable to open " + env.dir() + ".\n\tPlease specify again."},
-        {{"COM2"}, env.file("MISSING.HEX"), nullptr,
+        {{"COM1"}, "", "ERROR: You must specify a .hex file."},
+        {{}, image, "ERROR: You must select at least one communications port."},
+        {{"COM2"}, env.dir(), "ERROR: Unable to open " + env.dir() + ".\n\tPlease specify again."},
+        {{"COM2"}, env.file("MISSING.HEX"),
          "ERROR: Unable to open " + env.file("MISSING.HEX") + ".\n\tPlease specify again."},
-        {{"COM2"}, image, nullptr, "ERROR: You must select a device type."},
+        {{"COM2"}, image, "ERROR: You must select a device type."},
     };
     for (const Check &check : checks) {
         env.boxes.Clear();

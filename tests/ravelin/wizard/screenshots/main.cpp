@@ -58,14 +58,7 @@ void fail(const char *pszWhat)
     ++g_nFailures;
 }
 
-// Devices that take a little while to update, so that the progress page can be seen half-way.
-void addSlowDevice(wiztest::WizardEnv &env, int nPort, const std::string &model, const std::string &version,
-                   const std::string &country)
-{
-    modemsim::Device &device = env.addLoaderDevice(nPort, model, version, country);
-    (void)device;
-}
-
+// An image of 32 KiB: large enough that the progress page is seen half-way.
 std::string writeLargeImage(wiztest::WizardEnv &env, const std::string &name)
 {
     std::vector<std::string> lines;
@@ -94,9 +87,9 @@ void shootProgressAndStatus(CWizard &sheet, const char *pszSet)
 void ordinarySet()
 {
     wiztest::WizardEnv env;
-    addSlowDevice(env, 1, "PL1400", "1.05", "GERMANY");
-    addSlowDevice(env, 2, "PL1400", "1.05", "GERMANY");
-    addSlowDevice(env, 3, "PL3360", "2.31 ABC-DEF", "UNITED KINGDOM");
+    env.addLoaderDevice(1, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(2, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(3, "PL3360", "2.31 ABC-DEF", "UNITED KINGDOM");
     env.closeUnusedPorts();
     writeLargeImage(env, "PADE105.HEX");
     writeLargeImage(env, "PBGB231-BETA-2.HEX");
@@ -158,8 +151,8 @@ void detectionErrors()
 void developersSet()
 {
     wiztest::WizardEnv env;
-    addSlowDevice(env, 2, "PL1400", "1.05", "GERMANY");
-    addSlowDevice(env, 5, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(2, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(5, "PL1400", "1.05", "GERMANY");
     env.closeUnusedPorts();
     std::string image = writeLargeImage(env, "PADE105.HEX");
     env.start({"-V", "-S", "-C"});
@@ -180,7 +173,7 @@ void developersSet()
 void onePortSet()
 {
     wiztest::WizardEnv env;
-    addSlowDevice(env, 3, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(3, "PL1400", "1.05", "GERMANY");
     std::string image = writeLargeImage(env, "PADE105.HEX");
     env.start({"-P", "COM3", "-F", image, "-M", "PL1400", "-S"});
     CWizard &sheet = env.showWizard();
