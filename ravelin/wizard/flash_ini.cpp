@@ -1,0 +1,56 @@
+#include "ravelin/wizard/flash_ini.h"
+
+#include <cstdio>
+
+#include "ravelin/support/ospfl.h"
+#include "ravelin/support/oswin32.h"
+#include "ravelin/support/pfl.h"
+
+std::string wiz_FlashIniPath()
+{
+    char szDir[os_kPathLen] = "";
+    os_GetExeDir(szDir, sizeof szDir);
+    return std::string(szDir) + "Flash.ini";
+}
+
+FlashIniSettings wiz_ReadFlashIni(const std::string &path)
+{
+    const char *pszPath = path.c_str();
+    FlashIniSettings settings;
+    char szValue[pfl_kValueLen] = "";
+    os_GetPPS(wiz_kFlashIniSection, "Baud Rate", "115200", szValue, sizeof szValue, pszPath);
+    settings.speed = szValue;
+    os_GetPPS(wiz_kFlashIniSection, "Model", "KX-TA1", szValue, sizeof szValue, pszPath);
+    settings.model = szValue;
+    int nPorts = os_GetPPint(wiz_kFlashIniSection, "NumPorts", 1, pszPath);
+    for (int n = 1; n <= nPorts; ++n) {
+        char szEntry[pfl_kEntryLen];
+        std::snprintf(szEntry, sizeof szEntry, "Port%d", n);
+        os_GetPPS(wiz_kFlashIniSection, szEntry, "COM1", szValue, sizeof szValue, pszPath);
+        settings.ports.emplace_back(szValue);
+    }
+    os_GetPPS(wiz_kFlashIniSection, "HexFile", "", szValue, sizeof szValue, pszPath);
+    settings.hexFile = szValue;
+    os_FreeReadProfile(pszPath);
+    return settings;
+}
+
+void wiz_WriteFlashIni(const std::string &path, bool bBootCode, int nSpeed, const std::string &model,
+                       const std::string &hexFile, const std::vector<std::string> &ports)
+{
+    const char *pszPath = path.c_str();
+    char szNumber[16];
+    os_WritePPS(wiz_kFlashIniSection, "BootCode", bBootCode ? "1" : "0", pszPath);
+    std::snprintf(szNumber, sizeof szNumber, "%d", nSpeed);
+    os_WritePPS(wiz_kFlashIniSection, "Baud Rate", szNumber, pszPath);
+    os_WritePPS(wiz_kFlashIniSection, "Model", model.c_str(), pszPath);
+    os_WritePPS(wiz_kFlashIniSection, "HexFile", hexFile.c_str(), pszPath);
+    std::snprintf(szNumber, sizeof szNumber, "%d", static_cast<int>(ports.size()));
+    os_WritePPS(wiz_kFlashIniSection, "NumPorts", szNumber, pszPath);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        char szEntry[pfl_kEntryLen];
+        std::snprintf(szEntry, sizeof szEntry, "Port%d", static_cast<int>(i + 1));
+        os_WritePPS(wiz_kFlashIniSection, szEntry, ports[i].c_str(), pszPath);
+    }
+    os_FreeReadProfile(pszPath);
+}

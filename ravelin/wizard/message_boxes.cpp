@@ -1,0 +1,25 @@
+#include "ravelin/wizard/message_boxes.h"
+
+#include <QMessageBox>
+#include <QString>
+
+std::string wiz_DisplayText(const char *pszText)
+{
+    std::string text;
+    for (const char *p = pszText; *p != '\0'; ++p) {
+        if (*p == '\r') {
+            text += '\n';
+            if (p[1] == '\n') ++p;
+        } else {
+            text += *p;
+        }
+    }
+    return text;
+}
+
+void CQtMessageBoxes::Show(QWidget *pParent, const char *pszText)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ravelin"),
+                    QString::fromLocal8Bit(wiz_DisplayText(pszText).c_str()), QMessageBox::Ok, pParent);
+    box.exec();
+}

@@ -1,0 +1,43 @@
+// The progress page: starts the update of every selected device when shown, and follows the
+// slowest running device once a second until every device has a result.
+#pragma once
+
+#include <QTimer>
+
+#include <cstdint>
+#include <string>
+
+#include "ravelin/flash/flashinfo.h"
+#include "ravelin/wizard/wizard_page.h"
+
+class QLabel;
+class QProgressBar;
+
+class CProgressPage : public CRavelinPage {
+    Q_OBJECT
+public:
+    explicit CProgressPage(WizardContext *pContext, QWidget *pParent = nullptr);
+
+    void Activate() override;
+    void Cancel() override;
+
+    // The flash thread body; flsh_RunProtocol unless a test or tool sets another.
+    void SetFlashBody(flsh_DeviceThreadBody pfnBody) { m_pfnFlash = pfnBody; }
+
+    const std::string &StatusText() const { return m_statusText; }
+    QProgressBar *Bar() const { return m_pBar; }
+    bool Following() const { return m_timer.isActive(); }
+
+    // One poll, as the timer makes it.
+    void Poll();
+
+private:
+    void SetStatus(const char *pszText);
+
+    QTimer m_timer;
+    std::int32_t m_nLowest = 100;
+    std::string m_statusText;
+    flsh_DeviceThreadBody m_pfnFlash;
+    QProgressBar *m_pBar;
+    QLabel *m_pStatus;
+};

@@ -1,0 +1,202 @@
+// Renders every page of the update wizard's three page sets, in their states, into PNG files:
+//   ravelin_wizard_screenshots OUTPUT_DIR
+// Offscreen platform, QWidget::grab(), against the simulated bank; message boxes are recorded, not
+// shown. The files are for looking at: every page readable, nothing cut off, the picture on the left.
+#include <QApplication>
+#include <QDir>
+#include <QProgressBar>
+#include <QTest>
+#include <QTreeWidget>
+#include <QListWidget>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ravelin/wizard/detection_page.h"
+#include "ravelin/wizard/developers_page.h"
+#include "ravelin/wizard/model_page.h"
+#include "ravelin/wizard/progress_page.h"
+#include "ravelin/wizard/status_page.h"
+#include "wizard_test_support.h"
+
+namespace {
+
+QString g_outputDir;
+int g_nFailures = 0;
+
+void shoot(CWizard &sheet, const char *pszName)
+{
+    QApplication::processEvents();
+    QString path = g_outputDir + "/" + pszName + ".png";
+    if (!sheet.grab().save(path)) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", path.toLocal8Bit().constData());
+        ++g_nFailures;
+        return;
+    }
+    std::printf("%s\n", path.toLocal8Bit().constData());
+}
+
+// Waits (with the event loop running) until the condition holds; false after the time.
+template <typename Condition>
+bool waitFor(Condition condition, int nMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > nMs) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+void fail(const char *pszWhat)
+{
+    std::fprintf(stderr, "screenshots: %s\n", pszWhat);
+    ++g_nFailures;
+}
+
+// An image of 32 KiB: large enough that the progress page is seen half-way.
+std::string writeLargeImage(wiztest::WizardEnv &env, const std::string &name)
+{
+    std::vector<std::string> lines;
+    for (std::uint32_t at = 0; at < 0x8000; at += 16) {
+        std::vector<std::uint8_t> record(16);
+        for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(at + i * 7);
+        lines.push_back(flashtest::hexRecord(0, at, record));
+    }
+    lines.push_back(":00000001FF");
+    std::string path = env.file(name);
+    flashtest::writeFile(path, flashtest::crlfLines(lines));
+    return path;
+}
+
+void shootProgressAndStatus(CWizard &sheet, const char *pszSet)
+{
+    CProgressPage *pProgress = sheet.ProgressPage();
+    if (waitFor([&] { return pProgress->Bar()->value() > 0 || !pProgress->Following(); }, 60000))
+        shoot(sheet, (std::string(pszSet) + "-progress-running").c_str());
+    if (!waitFor([&] { return !pProgress->Following(); }, 120000)) return fail("the update did not end");
+    shoot(sheet, (std::string(pszSet) + "-progress-complete").c_str());
+    wiztest::click(sheet, QWizard::NextButton);
+    shoot(sheet, (std::string(pszSet) + "-status").c_str());
+}
+
+void ordinarySet()
+{
+    wiztest::WizardEnv env;
+    env.addLoaderDevice(1, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(2, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(3, "PL3360", "2.31 ABC-DEF", "UNITED KINGDOM");
+    env.closeUnusedPorts();
+    writeLargeImage(env, "PADE105.HEX");
+    writeLargeImage(env, "PBGB231-BETA-2.HEX");
+    writeLargeImage(env, "PBGB230.HEX");
+    env.start({"-S"});
+    CWizard &sheet = env.showWizard();
+    shoot(sheet, "ordinary-1-detection-identifying");
+    if (!waitFor([&] { return !sheet.DetectionPage()->Identifying(); }, 60000)) return fail("identification hung");
+    shoot(sheet, "ordinary-2-detection-identified");
+    wiztest::selectRows(sheet.DetectionPage()->TypeList(), {0, 1});
+    wiztest::click(sheet, QWizard::NextButton);
+    wiztest::selectRows(sheet.ModelPage()->PortList(), {0, 1});
+    shoot(sheet, "ordinary-3-model-first");
+    wiztest::click(sheet, QWizard::NextButton);
+    wiztest::selectRows(sheet.ModelPage()->PortList(), {0});
+    shoot(sheet, "ordinary-4-model-second");
+    wiztest::click(sheet, QWizard::NextButton);
+    shootProgressAndStatus(sheet, "ordinary-5");
+    env.end();
+}
+
+void detectionErrors()
+{
+    {
+        wiztest::WizardEnv env;
+        env.closeUnusedPorts();
+        env.start({});
+        CWizard &sheet = env.showWizard();
+        shoot(sheet, "ordinary-error-no-images");
+        env.end();
+    }
+    {
+        wiztest::WizardEnv env;
+        env.closeUnusedPorts();
+        env.writeImage("PADE105.HEX", 1);
+        env.start({});
+        CWizard &sheet = env.showWizard();
+        if (!waitFor([&] { return !sheet.DetectionPage()->Identifying(); }, 60000)) return fail("identification hung");
+        shoot(sheet, "ordinary-error-no-devices");
+        env.end();
+    }
+    {
+        wiztest::WizardEnv env;
+        env.addLoaderDevice(1, "PL1400", "1.05", "GERMANY");
+        env.closeUnusedPorts();
+        env.writeImage("PADE105.HEX", 1);
+        env.start({});
+        wiztest::IdentifyGate::close();
+        CWizard &sheet = env.createWizard();
+        sheet.DetectionPage()->SetIdentifyBody(wiztest::IdentifyGate::body);
+        sheet.show();
+        if (!waitFor([&] { return !sheet.DetectionPage()->Identifying(); }, 60000)) return fail("no time-out");
+        shoot(sheet, "ordinary-error-timeout");
+        wiztest::IdentifyGate::open();
+        env.end();
+    }
+}
+
+void developersSet()
+{
+    wiztest::WizardEnv env;
+    env.addLoaderDevice(2, "PL1400", "1.05", "GERMANY");
+    env.addLoaderDevice(5, "PL1400", "1.05", "GERMANY");
+    env.closeUnusedPorts();
+    std::string image = writeLargeImage(env, "PADE105.HEX");
+    env.start({"-V", "-S", "-C"});
+    CWizard &sheet = env.showWizard();
+    CDevelopersPage *pPage = sheet.DevelopersPage();
+    shoot(sheet, "developers-1-first-start");
+    pPage->PortList()->clearSelection();
+    pPage->PortList()->item(1)->setSelected(true);
+    pPage->PortList()->item(4)->setSelected(true);
+    pPage->DeviceTypeList()->setCurrentText("PL1400");
+    pPage->HexFileEdit()->setText(QString::fromStdString(image));
+    shoot(sheet, "developers-2-filled");
+    wiztest::click(sheet, QWizard::NextButton);
+    shootProgressAndStatus(sheet, "developers-3");
+    env.end();
+}
+
+void onePortSet()
+{
+    wiztest::WizardEnv env;
+    env.addLoaderDevice(3, "PL1400", "1.05", "GERMANY");
+    std::string image = writeLargeImage(env, "PADE105.HEX");
+    env.start({"-P", "COM3", "-F", image, "-M", "PL1400", "-S"});
+    CWizard &sheet = env.showWizard();
+    shootProgressAndStatus(sheet, "one-port-1");
+    env.end();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("SUITE_TIME_SCALE", "0.2", 0);
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: ravelin_wizard_screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    g_outputDir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(g_outputDir);
+    ordinarySet();
+    detectionErrors();
+    developersSet();
+    onePortSet();
+    return g_nFailures == 0 ? 0 : 1;
+}
