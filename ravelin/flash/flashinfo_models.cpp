@@ -25,6 +25,9 @@ const FixedSpeedModel kFixedSpeedModels[] = {
     {"100 000 000 000 000 000 000 000", "KX-A1"},
 };
 
+// The identification name of the country that images for every country carry.
+const char kNoCountrySetting[] = "UNIVERSAL";
+
 std::string trimmed(const char *pszText)
 {
     char szCopy[devid_kTextLen];
@@ -44,6 +47,9 @@ void postProcessDevice(RunDevice *pDevice, int nStatus, int bDetectionFlag)
     DeviceIdentity &identity = pDevice->pUpdate->identity;
 
     std::string country = trimmed(identity.szCountry);
+    // A device without a country setting (the Siemens module tells none) takes the images built
+    // for every country; otherwise no image could ever be planned for it.
+    if (country.empty()) country = kNoCountrySetting;
     CountryCode code;
     if (!country.empty() && code.SetFromName(country.c_str())) {
         pDevice->country = code;

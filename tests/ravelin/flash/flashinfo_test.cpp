@@ -232,6 +232,27 @@ TEST_F(RunTest, PlanTakesTheHighestVersionOfTheDevicesCountryAmongFittingImages)
     EXPECT_STREQ("no image for country MARS", szReason);
 }
 
+TEST_F(RunTest, ADeviceThatTellsNoCountryTakesTheImagesForEveryCountry)
+{
+    // The Siemens module reports model and version but no country setting.
+    identifiedDevice(1, "MC75", "2.10 C", "");
+    identifiedDevice(2, "MC75", "2.10 C", "  ");
+    identifiedDevice(3, "MC75", "2.10 C", "PTT GERMAN");
+    ASSERT_EQ(3, flsh_RunPostProcess(&run, 0));
+    for (int i : {0, 1}) {
+        EXPECT_EQ(1, run.devices[i]->bCountryKnown) << i;
+        EXPECT_STREQ("Universal", run.devices[i]->pUpdate->identity.szCountry) << i;
+    }
+
+    addImage("MCDE215.USF");
+    int nUniversal = addImage("MCQU211.USF");
+    char szReason[flsh_kPlanReasonLen];
+    EXPECT_EQ(nUniversal, flsh_RunPlanImage(&run, 0, szReason, sizeof szReason)) << szReason;
+    EXPECT_EQ(nUniversal, flsh_RunPlanImage(&run, 1, szReason, sizeof szReason)) << szReason;
+    // A device that names its country still gets only that country's images.
+    EXPECT_EQ(0, flsh_RunPlanImage(&run, 2, szReason, sizeof szReason)) << szReason;
+}
+
 TEST_F(RunTest, ModelsWithoutImagesAreDroppedAndNamed)
 {
     identifiedDevice(1, "PL1400", "1.05", "PTT GERMAN");
