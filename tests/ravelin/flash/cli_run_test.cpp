@@ -13,8 +13,10 @@
 #include <thread>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fixtures/sim_bank_fixture.h"
@@ -35,13 +37,18 @@ struct RunResult {
 // entered at 19200 (the device takes each speed the host uses in command mode, as real modems do).
 const char kDeviceBase[] = "speed = 38400\nautobaud = on\nthrottle = off\nloader.version = 2.00\nloader.max_speed = 115200\n";
 
-// One simulated device per controller family that the maker's own loader flashes, each with the
-// image the plan must choose for it (model prefix, country of the device, a version its lock takes).
+// One simulated device per controller family, each with the image the plan must choose for it
+// (model prefix, country of the device, a version its lock takes). The maker's own families get an
+// image written for their port; the chip families get the project's sample image of their protocol
+// under the planned name, and what the device holds afterwards is compared with that file: the
+// text it heard (pszHeld) or, without it, the bytes in its flash memory.
 struct FamilyRow {
     int nPort;
     const char *pszModel;
     const char *pszDevice;
     const char *pszImage;
+    const char *pszSample = nullptr;   // under data/sim
+    const char *pszHeld = nullptr;     // device value that must equal the sample file
 };
 const FamilyRow kFamilies[] = {
     {1, "PL1400", "family = loader\nati.0 = PL1400\nati.0 += Version 1.05 EU\nati.9 = GERMANY\n", "PADE107.HEX"},
@@ -53,7 +60,53 @@ const FamilyRow kFamilies[] = {
     {6, "Octa-TA1", "family = ident-ta, loader\nati.0 = Octa-TA1 Version 2.04\nta.percent_i = 0\n", "OCQU206.HEX"},
     {7, "OctaA", "family = loader\nati.0 = OctaA Version 2.02\nati.9 = SWITZERLAND\n", "OACH203.HEX"},
     {8, "OctaN", "family = loader\nati.0 = Multi-port Modem Version 3.20\nati.2 = OctaN\nati.9 = 12\n", "ODSE321.HEX"},
+    // Flash facts that match the sample image: the resident loader is started with its GO command.
+    {9, "LX56",
+     "speed = 115200\ndialogues = ident-lucent, lucent-loader\nati.0 = LX56 Version 4.40\n"
+     "ati.5 = U5610 RRFL,40,10AF\nati.9 = FRANCE\nlucent.variant = 0\nlucent.go_version = 4.4\n",
+     "LAFR441.HEX", "lucent/LA0100.HEX"},
+    // The flash query stays unanswered: a full flash with the loader file beside the executable.
+    {10, "AX56",
+     "speed = 115200\ndialogues = ident-lucent, lucent-loader\nati.0 = AX56 Version 1.30\nati.5 = S6010\n"
+     "ati.9 = ITALY\nlucent.variant = 2\nlucent.new_loader = OCM Ver:1.3\n",
+     "LBIT131.HEX", "lucent/LB0100.HEX"},
+    // Named on its ATI4 page; its loader file is found through the image's prefix.
+    {11, "RW56-C-2",
+     "family = rockwell-loader\nmodel = RW56-C-2\nati.0 = 56000\nati.2 = 0000\nati.4 = Modem Configuration Page\n"
+     "ati.4 += RW56-C-2\nati.4 += 3.07\nati.4 += PTT SWEDEN\n",
+     "RCSE308.HEX", "chips/RCDEMO.HEX", "rockwell.image"},
+    // The module tells no country: the plan takes its image for every country.
+    {12, "MC75", "family = ident-wopen, siemens\nmodel = MC75\nversion = 2.10 C\n", "MCQU211.USF", "chips/MCDEMO.BIN",
+     "siemens.file"},
+    {13, "DT200", "family = dot\nmodel = DT200\ndot.block = 128\nati.0 = DT200 Version 1.00\nati.9 = NORWAY\n",
+     "DANO101.HEX", "chips/DADEMO.HEX"},
 };
+
+// Every data byte of an Intel HEX file with its address (record types 00 and 04), read here
+// independently of the engine's own reader.
+std::vector<std::pair<std::uint32_t, std::uint8_t>> hexFileBytes(const std::string &path)
+{
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> bytes;
+    std::string text = readFile(path);
+    std::uint32_t base = 0;
+    auto byteAt = [](const std::string &line, std::size_t at) {
+        return static_cast<std::uint32_t>(std::stoul(line.substr(at, 2), nullptr, 16));
+    };
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() < 11 || line[0] != ':') continue;
+        std::uint32_t count = byteAt(line, 1), offset = byteAt(line, 3) << 8 | byteAt(line, 5), type = byteAt(line, 7);
+        if (type == 4) base = (byteAt(line, 9) << 8 | byteAt(line, 11)) << 16;
+        if (type != 0) continue;
+        for (std::uint32_t i = 0; i < count; ++i)
+            bytes.emplace_back(base + offset + i, static_cast<std::uint8_t>(byteAt(line, 9 + 2 * i)));
+    }
+    return bytes;
+}
 
 class CliRunTest : public SimBankTest {
 protected:
@@ -67,6 +120,10 @@ protected:
         std::string data = std::string(SUITE_SOURCE_DIR) + "/data/ravelin/";
         std::filesystem::copy_file(data + "Models.ini", dir.file("Models.ini"));
         std::filesystem::copy_file(data + "Locks.ini", dir.file("Locks.ini"));
+        // The loader files the chip protocols send first are looked up beside the executable.
+        for (const char *pszLoader : {"NewFlashLdr.hex", "OcmFldr.hex"})
+            std::filesystem::copy_file(data + pszLoader, dir.file(pszLoader));
+        std::filesystem::copy_file(sample("chips/RWload3.s37"), dir.file("RWload3.s37"));
         std::filesystem::create_directory(images());
     }
     void TearDown() override
@@ -76,6 +133,19 @@ protected:
     }
 
     std::string images() const { return dir.file("images"); }
+    static std::string sample(const std::string &name) { return std::string(SUITE_SOURCE_DIR) + "/data/sim/" + name; }
+
+    // True when the device's flash memory holds every data byte of the HEX file.
+    static ::testing::AssertionResult holdsHexFile(modemsim::Device &dev, const std::string &path)
+    {
+        auto bytes = hexFileBytes(path);
+        if (bytes.empty()) return ::testing::AssertionFailure() << path << " holds no data";
+        for (const auto &[address, expected] : bytes)
+            if (dev.state().flash.byte(address) != expected)
+                return ::testing::AssertionFailure() << "byte at " << address << " is " << int(dev.state().flash.byte(address))
+                                                     << ", " << path << " has " << int(expected);
+        return ::testing::AssertionSuccess();
+    }
 
     RunResult run(const std::string &args)
     {
@@ -129,23 +199,46 @@ TEST_F(CliRunTest, EveryFamilyOfTheBankGetsItsPlannedImage)
     std::string ports;
     for (const FamilyRow &row : kFamilies) {
         addDevice("port = " + std::to_string(row.nPort) + "\n" + kDeviceBase + row.pszDevice);
-        writeImage(row.pszImage, row.nPort);
+        if (row.pszSample != nullptr)
+            std::filesystem::copy_file(sample(row.pszSample), images() + "/" + row.pszImage);
+        else
+            writeImage(row.pszImage, row.nPort);
         ports += (ports.empty() ? "COM" : ",COM") + std::to_string(row.nPort);
     }
-    // Images the plan must pass over: a lower version and another country of the first model.
+    // Images the plan must pass over: a lower version and another country of the first model, and
+    // a Siemens file for one country only.
     writeImage("PADE105.HEX", 14);
     writeImage("PAFR109.HEX", 15);
+    flashtest::writeFile(images() + "/MCDE299.USF", std::string("\x02\x55\xAA", 3));
 
     RunResult result = run("--ports " + ports + " --images '" + images() + "' --yes");
     ASSERT_EQ(0, result.exitCode) << result.out << result.err << transcripts();
     for (const FamilyRow &row : kFamilies) {
         SCOPED_TRACE(row.pszModel);
-        EXPECT_TRUE(holdsImage(device(row.nPort), row.nPort));
-        std::string planLine = "COM" + std::to_string(row.nPort) + "  " + row.pszModel;
-        EXPECT_NE(std::string::npos, result.out.find(planLine)) << result.out;
-        EXPECT_NE(std::string::npos, result.out.find(row.pszImage)) << result.out;
+        modemsim::Device &dev = device(row.nPort);
+        if (row.pszSample == nullptr)
+            EXPECT_TRUE(holdsImage(dev, row.nPort));
+        else if (row.pszHeld != nullptr)
+            EXPECT_EQ(readFile(sample(row.pszSample)), dev.state().value(row.pszHeld));
+        else
+            EXPECT_TRUE(holdsHexFile(dev, sample(row.pszSample)));
+        // The plan's line of the port (the first line it begins): its model, then its image.
+        std::string port = "COM" + std::to_string(row.nPort) + " ";
+        std::size_t at = result.out.find("\n" + port);
+        ASSERT_NE(std::string::npos, at) << result.out;
+        std::string planLine = result.out.substr(at + 1, result.out.find('\n', at + 1) - at - 1);
+        std::size_t model = planLine.find_first_not_of(' ', port.size());
+        EXPECT_EQ(0u, planLine.compare(model, std::strlen(row.pszModel) + 1, std::string(row.pszModel) + " ")) << planLine;
+        EXPECT_NE(std::string::npos, planLine.find(std::string(" ") + row.pszImage + " ")) << planLine;
     }
-    EXPECT_NE(std::string::npos, result.out.find("8 of 8 devices were updated successfully\n")) << result.out;
+    // The Lucent/Agere devices went the ways their flash facts chose.
+    EXPECT_EQ("1", device(9).state().value("lucent.go"));
+    EXPECT_EQ("", device(9).state().value("lucent.loader_lines"));
+    EXPECT_NE("", device(10).state().value("lucent.loader_lines"));
+    EXPECT_EQ(readFile(sample("chips/RWload3.s37")), device(11).state().value("rockwell.loader"));
+    std::string summary = std::to_string(std::size(kFamilies)) + " of " + std::to_string(std::size(kFamilies)) +
+                          " devices were updated successfully\n";
+    EXPECT_NE(std::string::npos, result.out.find(summary)) << result.out;
     EXPECT_EQ(std::string::npos, result.out.find("Retry")) << result.out;
 }
 
