@@ -20,3 +20,8 @@ void cli_InitProgress(CliProgress *pProgress, bool bTerminal);
 void cli_ShowProgress(CliProgress *pProgress, DeviceUpdate *pUpdate);
 // Ends the bar's line, so that what follows starts on a line of its own.
 void cli_EndProgress(CliProgress *pProgress);
+
+// The percentage a status short code shows ("H  50", "PL  07", "P 100"): the number after its
+// letters, at most 100; 0 for a code without one ("ResDef", "I    "). The record's value is no
+// guide for a display: some statuses carry the line speed in it.
+int cli_ShortCodePercent(const char *pszCode);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tools/ravelin-cli/cli_progress.h"
 #include "tools/ravelin-cli/json_text.h"
 
 namespace {
@@ -111,8 +112,8 @@ void RunView::progress(UpdateRun &run, const std::vector<PlanRow> &rows, std::in
         if (row.nImage < 0) continue;
         DeviceUpdate *pUpdate = run.devices[static_cast<std::size_t>(row.nDevice)]->pUpdate;
         char szCode[flsh_kShortCodeLen], szText[flsh_kStatusTextLen];
-        std::int32_t nValue = 0;
-        flsh_ReadProgress(pUpdate, szCode, szText, &nValue);
+        flsh_ReadProgress(pUpdate, szCode, szText, nullptr);
+        std::int32_t nValue = cli_ShortCodePercent(szCode);
         int nResult = flsh_RunResult(&run, row.nDevice);
         std::string text = trimmed(szText);
         char szLine[160];
