@@ -10,8 +10,12 @@
 //   family = dot
 //   dot.block = 64                   block size (64 or 128)
 //   dot.trailer = off                every block ends with 0x17 (a block without it gets "ERROR")
-//   dot.power_cycle_ms = -1          0 or more: no "AT**"; the dot comes this long after the host has
-//                                    opened the port and set the device's speed
+//   dot.power_cycle_ms = -1          0 or more: no "AT**"; the dot comes once the host has held the
+//                                    port open at the device's own speed (the file's `speed`) this
+//                                    long without sending a byte: a host that asked the user to
+//                                    switch the device off and on and waits. A host that talks (the
+//                                    identification's commands) or closes the port starts the count
+//                                    again; after the power cycle the device runs at its own speed.
 //   fault.dot.no_banner = on         nothing after "AT**"
 //   fault.dot.no_ready = on          no dot after the banner (or after the power cycle)
 //   fault.dot.ready_error = on       "ERROR" instead of that dot
@@ -58,15 +62,17 @@ class DotBootCode : public modemsim::Dialogue {
   }
 
   void onTimer(modemsim::Device& dev) override {
-    if (waiting_for_host_) {
-      if (dev.hostOpens() == 0 || !dev.speedsMatch()) {
-        dev.setTimer(this, kOpenPollMs);
-        return;
-      }
-      waiting_for_host_ = false;
-      dev.setTimer(this, power_cycle_ms_);
+    bool waiting_host = dev.hostOpens() == 0 || dev.hostSpeed() != config_.speed;
+    if (waiting_for_host_ || waiting_host || heard_) {
+      // The count starts afresh from a silent host on an open port at the boot code's speed.
+      waiting_for_host_ = waiting_host;
+      heard_ = false;
+      dev.setTimer(this, waiting_host ? kOpenPollMs : power_cycle_ms_);
       return;
     }
+    // Switched off and on: the boot code runs at the device's own speed, whatever the host's last
+    // command left it at.
+    dev.setSpeed(config_.speed);
     enter(dev);
     ready(dev);
   }
@@ -81,7 +87,10 @@ class DotBootCode : public modemsim::Dialogue {
   }
 
   bool onByte(modemsim::Device& dev, uint8_t byte) override {
-    if (dev.streamOwner() != this) return false;
+    if (dev.streamOwner() != this) {
+      heard_ = true;
+      return false;
+    }
     switch (stage_) {
       case Stage::kIdle:
         if (byte == 'W') {
@@ -150,6 +159,7 @@ class DotBootCode : public modemsim::Dialogue {
   const long power_cycle_ms_;
   const bool no_banner_, no_ready_, ready_error_;
   bool waiting_for_host_ = false;
+  bool heard_ = false;   // the host sent a byte during the power-cycle count
   Stage stage_ = Stage::kIdle;
   std::string block_;
   long block_number_ = 1;
