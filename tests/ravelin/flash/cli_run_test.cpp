@@ -80,6 +80,11 @@ const FamilyRow kFamilies[] = {
      "siemens.file"},
     {13, "DT200", "family = dot\nmodel = DT200\ndot.block = 128\nati.0 = DT200 Version 1.00\nati.9 = NORWAY\n",
      "DANO101.HEX", "chips/DADEMO.HEX"},
+    // Download mode only after a power cycle, at the boot code's own speed: identified first, then
+    // switched off and on while the update waits.
+    {14, "DT220",
+     "family = dot\nspeed = 115200\ndot.power_cycle_ms = 3000\nati.0 = DT220 Version 1.10\nati.9 = 6\n",
+     "DBDE111.HEX", "chips/DBDEMO.HEX"},
 };
 
 // Every data byte of an Intel HEX file with its address (record types 00 and 04), read here
