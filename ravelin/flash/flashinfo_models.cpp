@@ -51,7 +51,7 @@ void postProcessDevice(RunDevice *pDevice, int nStatus, int bDetectionFlag)
     // for every country; otherwise no image could ever be planned for it.
     if (country.empty()) country = kNoCountrySetting;
     CountryCode code;
-    if (!country.empty() && code.SetFromName(country.c_str())) {
+    if (code.SetFromName(country.c_str())) {
         pDevice->country = code;
         pDevice->bCountryKnown = 1;
         os_CopyBounded(identity.szCountry, code.DisplayName(), devid_kTextLen);
