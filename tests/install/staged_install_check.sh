@@ -54,17 +54,18 @@ for doc in README.md exit-codes.txt copyright; do expect_file "/usr/share/doc/ra
 expect_file /usr/share/ravelin/sim/ident/demo_bank.ini
 expect_file /usr/share/ravelin/sim/country/agere_ab12.txt
 
-# The staged program follows its links: the catalogues resolve only when /etc is the real one, so
-# instead point the links of a copy at the staged /etc and let ravelin-cli load them.
+# The installed program loads its catalogues through links beside it. Its own links name the real
+# /etc, so a copy gets links to the staged /etc: with them it gets past the catalogues (2: not
+# found) and reports the missing port (3: no device).
 copy="$stage/copy"
 mkdir -p "$copy"
 cp "$stage/usr/lib/ravelin/ravelin-cli" "$copy/"
 for f in Models.ini Locks.ini; do ln -s "$stage/etc/ravelin/$f" "$copy/$f"; done
-if ! SERIAL_PORTS_DIR="$stage/no-ports" "$copy/ravelin-cli" probe COM1 >"$stage/probe.out" 2>&1; then
-  if grep -qi "models.ini\|locks.ini\|catalogue" "$stage/probe.out"; then
-    echo "FAIL: ravelin-cli did not load its catalogues through the links:"; cat "$stage/probe.out"
-    fails=$((fails + 1))
-  fi
+status=0
+SERIAL_PORTS_DIR="$stage/no-ports" "$copy/ravelin-cli" probe COM1 >"$stage/probe.out" 2>&1 || status=$?
+if [ "$status" -ne 3 ]; then
+  echo "FAIL: ravelin-cli probe through linked catalogues ended with $status:"; cat "$stage/probe.out"
+  fails=$((fails + 1))
 fi
 [ "$fails" -eq 0 ] || exit 1
 echo "staged install: all checks passed"
