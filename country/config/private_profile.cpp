@@ -162,9 +162,10 @@ void SetKey(std::vector<std::string>& lines, const std::string& section, const s
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), key + "=" + value);
 }
 
-// Replaces the file (a real file, its links followed) as a whole through a temporary beside it, renamed over it only once every line is
-// written: readers never see half a file, and a failure (a full disc, a file size limit) leaves the old
-// file whole. The replacement keeps the old file's permissions.
+// Replaces the file (a real file: the caller followed its links) as a whole through a temporary beside
+// it, renamed over it only once every line is written: readers never see half a file, and a failure (a
+// full disc, a file size limit) leaves the old file whole. The replacement keeps the old file's
+// permissions.
 bool WriteLines(const std::string& file, const std::vector<std::string>& lines, std::string* error)
 {
     const std::string temporary = file + ".new";
