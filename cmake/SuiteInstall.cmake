@@ -90,8 +90,8 @@ set(CPACK_PACKAGE_NAME "${SUITE_PACKAGE_NAME}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "Ravelin suite developers <ravelin-suite@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater and country configuration for serial modems")
+# The long description; CPack puts the summary line above it.
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "firmware updater and country configuration for serial modems\n"
   "ravelin updates the firmware of the modems on up to 36 serial ports at once;\n"
   "ravelin-cli is its headless front end. country (Meridia) sets the country or\n"
   "region of a modem. modemsim, the simulated device bank, lets both be tried\n"
