@@ -1,6 +1,7 @@
 #include "country/config/private_profile.h"
 
 #include "country/PortWriter/DirectoryLock.h"
+#include "country/config/file_paths.h"
 #include "country/config/text_fields.h"
 
 #include <cerrno>
@@ -18,6 +19,16 @@ std::mutex g_writeLock;
 std::string LastErrorText()
 {
     return errno != 0 ? std::strerror(errno) : "unknown error";
+}
+
+// The reason, and when the user lacks permission, what to do about it.
+std::string WriteErrorText(const std::string& file, int error)
+{
+    std::string text = error != 0 ? std::strerror(error) : "unknown error";
+    const std::string hint = WritePermissionHint(std::filesystem::path(file).parent_path().string(), error);
+    if (!hint.empty())
+        text += "; " + hint;
+    return text;
 }
 
 // The lines of file (none when it does not exist). False, with the reason, when the file is there but
@@ -151,9 +162,10 @@ void SetKey(std::vector<std::string>& lines, const std::string& section, const s
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), key + "=" + value);
 }
 
-// Replaces the file as a whole through a temporary beside it, renamed over it only once every line is
-// written: readers never see half a file, and a failure (a full disc, a file size limit) leaves the old
-// file whole. The replacement keeps the old file's permissions.
+// Replaces the file (a real file: the caller followed its links) as a whole through a temporary beside
+// it, renamed over it only once every line is written: readers never see half a file, and a failure (a
+// full disc, a file size limit) leaves the old file whole. The replacement keeps the old file's
+// permissions.
 bool WriteLines(const std::string& file, const std::vector<std::string>& lines, std::string* error)
 {
     const std::string temporary = file + ".new";
@@ -162,7 +174,7 @@ bool WriteLines(const std::string& file, const std::vector<std::string>& lines, 
         errno = 0;
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
-            *error = "cannot create " + temporary + ": " + LastErrorText();
+            *error = "cannot create " + temporary + ": " + WriteErrorText(file, errno);
             return false;
         }
         for (const std::string& line : lines)
@@ -183,7 +195,7 @@ bool WriteLines(const std::string& file, const std::vector<std::string>& lines, 
     std::error_code renameError;
     std::filesystem::rename(temporary, file, renameError);
     if (renameError) {
-        *error = "cannot replace " + file + ": " + renameError.message();
+        *error = "cannot replace " + file + ": " + WriteErrorText(file, renameError.value());
         std::filesystem::remove(temporary, ignored);
         return false;
     }
@@ -223,16 +235,18 @@ bool ProfileWriteStrings(const std::string& file, const std::string& section,
                          const std::vector<std::pair<std::string, std::string>>& keyValues, std::string* error)
 {
     std::string reason;
+    // A link (modem.ini beside the program, pointing into /var/lib) stays a link: its file is replaced.
+    const std::string target = FollowFileLinks(file);
     std::lock_guard<std::mutex> hold(g_writeLock);
     // Other programs may change the same file; without the lock one of two changes made at once is lost.
     // When the lock cannot be had (a missing directory) the write goes on and fails or succeeds by itself.
-    CDirectoryLock otherPrograms(std::filesystem::path(file).parent_path().string());
+    CDirectoryLock otherPrograms(std::filesystem::path(target).parent_path().string());
     std::vector<std::string> lines;
-    bool written = ReadLines(file, &lines, &reason);
+    bool written = ReadLines(target, &lines, &reason);
     if (written) {
         for (const auto& keyValue : keyValues)
             SetKey(lines, section, keyValue.first, keyValue.second);
-        written = WriteLines(file, lines, &reason);
+        written = WriteLines(target, lines, &reason);
     }
     if (error != nullptr)
         *error = reason;

@@ -1,5 +1,6 @@
 // The country configuration program (Meridia).
 #include "country/wizard/country_app.h"
+#include "country/wizard/version_text.h"
 
 #include <iostream>
 #include <string>
@@ -8,6 +9,10 @@
 int main(int argc, char** argv)
 {
     std::vector<std::string> parameters(argv + 1, argv + argc);
+    if (parameters.size() == 1 && parameters[0] == "--version") {
+        std::cout << CountryVersionText();
+        return 0;
+    }
     std::unique_ptr<IProcessServices> services = MakeProcessServices();
     int result = 0;
     {

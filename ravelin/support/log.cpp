@@ -2,6 +2,7 @@
 #include "ravelin/support/log.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -19,6 +20,9 @@ FILE *g_pLogStream = nullptr;
 std::atomic<bool> g_bEnabled{false};
 std::atomic<bool> g_bAssertsLogged{false};
 std::atomic<long> g_nAsserts{0};
+// Why the last open failed, under g_logMutex: the path tried and the error, 0 when it did not fail.
+char g_szOpenPath[4096] = "";
+int g_nOpenError = 0;
 
 }  // namespace
 
@@ -32,8 +36,19 @@ FILE *log_Open(void) {
         std::fclose(g_pLogStream);
         g_pLogStream = nullptr;
     }
+    errno = 0;
     if (!path.empty()) g_pLogStream = std::fopen(path.c_str(), "w");
+    g_nOpenError = g_pLogStream != nullptr ? 0 : (errno != 0 ? errno : ENOENT);
+    os_CopyBounded(g_szOpenPath, path.empty() ? "log.txt" : path.c_str(), sizeof g_szOpenPath);
     return g_pLogStream;
+}
+
+int log_OpenFailure(char *pszText, int nCapacity) {
+    if (pszText == nullptr || nCapacity <= 0) return 0;
+    pszText[0] = '\0';
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_nOpenError == 0) return 0;
+    return osfl_DescribeWriteFailure(g_szOpenPath, g_nOpenError, pszText, nCapacity);
 }
 
 void log_VWrite(int nLine, const char *pszModule, const char *pszFormat, va_list args) {

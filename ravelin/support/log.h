@@ -15,6 +15,11 @@
 // log. Opening again first closes the stream that is open.
 FILE *log_Open(void);
 
+// When the last log_Open could not create the file: what the user is told (the file by its real
+// path, the reason, and what to do about missing permission), cut to nCapacity - 1 characters, and
+// its length; 0 (and an empty text) when the last open succeeded or none was tried.
+int log_OpenFailure(char *pszText, int nCapacity);
+
 // Writes one entry when the logging switch is on and the log is open. pszFormat is a printf
 // format expanded with the arguments that follow; the line end is added here.
 void log_Write(int nLine, const char *pszModule, const char *pszFormat, ...)

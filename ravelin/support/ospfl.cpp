@@ -182,6 +182,6 @@ int os_WritePPS(const char *pszSection, const char *pszEntry, const char *pszVal
     if (pProfile == nullptr) return 0;
     int nChanged = pszEntry != nullptr ? pfl_SetString(pProfile, pszSection, pszEntry, pszValue)
                                        : pfl_DeleteSection(pProfile, pszSection);
-    if (nChanged) pfl_WriteProfile(pProfile, pszFilePath);
+    if (nChanged && !pfl_WriteProfile(pProfile, pszFilePath)) return -1;
     return nChanged;
 }

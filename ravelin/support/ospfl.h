@@ -33,6 +33,7 @@ int os_GetPPS(const char *pszSection, const char *pszEntry, const char *pszDefau
 int os_GetPPint(const char *pszSection, const char *pszEntry, int nDefault,
                 const char *pszFilePath);
 // With an entry: sets it to pszValue (nullptr deletes it); without an entry (nullptr): deletes
-// the section. Rewrites the file when the profile changed. Returns 1 when it changed, else 0.
+// the section. Rewrites the file when the profile changed. Returns 1 when it changed, else 0;
+// -1 when it changed but the file could not be rewritten (the file keeps its old content).
 int os_WritePPS(const char *pszSection, const char *pszEntry, const char *pszValue,
                 const char *pszFilePath);

@@ -133,6 +133,18 @@ int osfl_CommitReplace(osfl_Replacement *pRep);
 // Drops the new content; the target stays as it was.
 void osfl_AbandonReplace(osfl_Replacement *pRep);
 
+// The file pszPath names once every symbolic link in its last component is followed, also a link
+// to a file not made yet (Flash.ini beside the program, linked into /var/lib). A path that is no
+// link is copied as it is; a loop ends where it was cut. Returns 1, or 0 when the result does not
+// fit nCapacity (pszReal is then empty).
+int osfl_FollowLinks(const char *pszPath, char *pszReal, int nCapacity);
+
+// For a file that could not be written, what a user is told: "cannot write <file>: <reason>", the
+// file named by its real path, and when the user may not write its directory, what to do about it
+// (join the group that owns a group-writable directory). nError is the failure's error number, or 0
+// to find the reason by checking the directory. Cut to nCapacity - 1 characters; returns the length.
+int osfl_DescribeWriteFailure(const char *pszPath, int nError, char *pszText, int nCapacity);
+
 // The system's error number of the last failed file operation on this thread, and its text.
 int os_LastError();
 const char *os_ErrorText(int nError);

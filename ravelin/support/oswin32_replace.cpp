@@ -143,24 +143,14 @@ int osfl_BeginReplace(osfl_Replacement *pRep, const char *pszPath) {
         Fail(pRep, ENOENT);
         return 0;
     }
-    if (os_CopyBounded(pRep->szTarget, pszPath, os_kPathLen) >= os_kPathLen) {
+    // The new file is made beside the file a link names, also one not made yet, so that the link
+    // stays and a read-only directory holding only the link is never written.
+    if (!osfl_FollowLinks(pszPath, pRep->szTarget, os_kPathLen)) {
         Fail(pRep, ENAMETOOLONG);
         return 0;
     }
     struct stat st;
-    bool bExists = ::stat(pszPath, &st) == 0;
-    struct stat lst;
-    if (bExists && ::lstat(pszPath, &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        char szReal[PATH_MAX];
-        if (::realpath(pszPath, szReal) == nullptr) {
-            Fail(pRep, errno);
-            return 0;
-        }
-        if (os_CopyBounded(pRep->szTarget, szReal, os_kPathLen) >= os_kPathLen) {
-            Fail(pRep, ENAMETOOLONG);
-            return 0;
-        }
-    }
+    bool bExists = ::stat(pRep->szTarget, &st) == 0;
     if (bExists && S_ISDIR(st.st_mode)) {
         Fail(pRep, EISDIR);
         return 0;

@@ -234,7 +234,10 @@ bool CDevelopersPage::Next()
         portNames.emplace_back(shownPortName(device));
     }
     QueryLucentDevices(lucentDevices);
-    wiz_WriteFlashIni(m_iniPath, pSettings->nBootCode != 0, nSpeed, model, hexFile, portNames);
+    // The settings only preset the page next time: the update goes on without them.
+    std::string iniError;
+    if (!wiz_WriteFlashIni(m_iniPath, pSettings->nBootCode != 0, nSpeed, model, hexFile, portNames, &iniError))
+        ShowMessage(("The settings could not be saved in Flash.ini: " + iniError + ".").c_str());
 
     for (int i = static_cast<int>(pRun->devices.size()) - 1; i >= 0; --i) {
         if (!pRun->devices[i]->bSelected) flsh_RunRemoveDevice(pRun, i);

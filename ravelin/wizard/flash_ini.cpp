@@ -35,22 +35,32 @@ FlashIniSettings wiz_ReadFlashIni(const std::string &path)
     return settings;
 }
 
-void wiz_WriteFlashIni(const std::string &path, bool bBootCode, int nSpeed, const std::string &model,
-                       const std::string &hexFile, const std::vector<std::string> &ports)
+bool wiz_WriteFlashIni(const std::string &path, bool bBootCode, int nSpeed, const std::string &model,
+                       const std::string &hexFile, const std::vector<std::string> &ports, std::string *pError)
 {
     const char *pszPath = path.c_str();
+    bool bWritten = true;
+    auto write = [&](const char *pszEntry, const char *pszValue) {
+        if (os_WritePPS(wiz_kFlashIniSection, pszEntry, pszValue, pszPath) < 0) bWritten = false;
+    };
     char szNumber[16];
-    os_WritePPS(wiz_kFlashIniSection, "BootCode", bBootCode ? "1" : "0", pszPath);
+    write("BootCode", bBootCode ? "1" : "0");
     std::snprintf(szNumber, sizeof szNumber, "%d", nSpeed);
-    os_WritePPS(wiz_kFlashIniSection, "Baud Rate", szNumber, pszPath);
-    os_WritePPS(wiz_kFlashIniSection, "Model", model.c_str(), pszPath);
-    os_WritePPS(wiz_kFlashIniSection, "HexFile", hexFile.c_str(), pszPath);
+    write("Baud Rate", szNumber);
+    write("Model", model.c_str());
+    write("HexFile", hexFile.c_str());
     std::snprintf(szNumber, sizeof szNumber, "%d", static_cast<int>(ports.size()));
-    os_WritePPS(wiz_kFlashIniSection, "NumPorts", szNumber, pszPath);
+    write("NumPorts", szNumber);
     for (std::size_t i = 0; i < ports.size(); ++i) {
         char szEntry[pfl_kEntryLen];
         std::snprintf(szEntry, sizeof szEntry, "Port%d", static_cast<int>(i + 1));
-        os_WritePPS(wiz_kFlashIniSection, szEntry, ports[i].c_str(), pszPath);
+        write(szEntry, ports[i].c_str());
     }
     os_FreeReadProfile(pszPath);
+    if (!bWritten && pError != nullptr) {
+        char szText[os_kPathLen * 2 + 200];
+        osfl_DescribeWriteFailure(pszPath, 0, szText, sizeof szText);
+        *pError = szText;
+    }
+    return bWritten;
 }

@@ -22,6 +22,8 @@ std::string wiz_FlashIniPath();
 FlashIniSettings wiz_ReadFlashIni(const std::string &path);
 
 // Writes the entries of a successful Next, in this order: BootCode, Baud Rate, Model, HexFile,
-// NumPorts and Port1 ... PortN; then drops the file from the profile cache.
-void wiz_WriteFlashIni(const std::string &path, bool bBootCode, int nSpeed, const std::string &model,
-                       const std::string &hexFile, const std::vector<std::string> &ports);
+// NumPorts and Port1 ... PortN; then drops the file from the profile cache. False when the file
+// could not be written, with what the user is told in *pError (when given).
+bool wiz_WriteFlashIni(const std::string &path, bool bBootCode, int nSpeed, const std::string &model,
+                       const std::string &hexFile, const std::vector<std::string> &ports,
+                       std::string *pError = nullptr);

@@ -66,7 +66,12 @@ int CUpdateApp::Start(int argc, const char *const *argv)
 
     if (m_settings.bLogging) {
         log_SetEnabled(true);
-        log_Open();
+        if (log_Open() == nullptr) {
+            char szWhy[1024];
+            log_OpenFailure(szWhy, sizeof szWhy);
+            std::string text = std::string("The log cannot be kept: ") + szWhy + ".";
+            m_context.pBoxes->Show(nullptr, text.c_str());
+        }
     }
     if (!AddPorts()) {
         // An unattended one-port run that updates nothing must not end as a success.

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "suite_version.h"
 #include "tools/modemsim/modemsim.h"
 
 namespace {
 
 const char kHelp[] =
     "Usage: modemsim [--dir DIR] [--transcripts] DEVICE_FILE...\n"
+    "       modemsim --version\n"
     "\n"
     "Runs simulated modems behind pseudo-terminals. Each device's port is linked as COM<n> in DIR\n"
     "(default: a fresh directory under $TMPDIR or /tmp). Prints SERIAL_PORTS_DIR=<dir> on the first\n"
@@ -64,6 +66,10 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printHelp();
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("modemsim " SUITE_VERSION "\n");
       return 0;
     }
     if (arg == "--transcripts") {

@@ -16,6 +16,7 @@
 #include "ravelin/serial/urs_names.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_flash_lucent.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/cli_progress.h"
@@ -172,8 +173,7 @@ int cli_Flash(int argc, char **argv)
     cli_CatchInterrupts("ravelin-cli flash");
     if (options.log) {
         log_SetEnabled(true);
-        if (log_Open() == nullptr)
-            std::fputs("ravelin-cli flash: log.txt cannot be written beside the executable\n", stderr);
+        if (log_Open() == nullptr) cli_ReportLogFailure("ravelin-cli flash");
     }
 
     // Threads are not joined: the flash thread's last act is to set bDone, after which the job is

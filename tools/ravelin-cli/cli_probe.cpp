@@ -16,6 +16,7 @@
 #include "ravelin/serial/urs_portcheck.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/commands.h"
 #include "tools/ravelin-cli/json_text.h"
@@ -270,7 +271,7 @@ int cli_Probe(int argc, char **argv)
 
     if (bLog) {
         log_SetEnabled(true);
-        log_Open();
+        if (log_Open() == nullptr) cli_ReportLogFailure("ravelin-cli probe");
     }
     int nLoad = cat_Load();
     if (nLoad != cat_kLoaded) {

@@ -15,6 +15,7 @@
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/osconsole.h"
+#include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_port_list.h"
 #include "tools/ravelin-cli/cli_run_view.h"
 #include "tools/ravelin-cli/commands.h"
@@ -368,7 +369,7 @@ int cli_Run(int argc, char **argv)
     bool bLog = settings.bLogging != 0;
     if (bLog) {
         log_SetEnabled(true);
-        if (log_Open() == nullptr) std::fputs("ravelin-cli run: log.txt cannot be written beside the executable\n", stderr);
+        if (log_Open() == nullptr) cli_ReportLogFailure("ravelin-cli run");
     }
     RunView view(options.bJson, os_StderrIsTerminal());
     Finish finish{view, bLog};

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "suite_version.h"
 #include "tools/ravelin-cli/commands.h"
 
 namespace {
@@ -20,7 +21,8 @@ void printUsage(FILE *out)
                "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
                "                                      identify a bank and update every device at once\n"
                "\n"
-               "'ravelin-cli COMMAND --help' describes each command.\n",
+               "'ravelin-cli COMMAND --help' describes each command; 'ravelin-cli --version' names the\n"
+               "release.\n",
                out);
 }
 
@@ -35,6 +37,10 @@ int main(int argc, char **argv)
     const char *command = argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0) {
         printUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(command, "--version") == 0) {
+        std::printf("ravelin-cli " SUITE_VERSION "\n");
         return 0;
     }
     // Each sub-command sees its own name as argv[0].

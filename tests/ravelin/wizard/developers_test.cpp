@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QTest>
 
+#include <unistd.h>
+
 #include "ravelin/support/ospfl.h"
 #include "ravelin/wizard/developers_page.h"
 #include "ravelin/wizard/progress_page.h"
@@ -146,4 +148,37 @@ void DevelopersTest::flashIniWrittenUsedAndReadBack()
     QVERIFY(!again.isVisible());
     QCOMPARE(env.end(), flsh_kRunCancelled);
     QVERIFY(env.portsReleased());
+}
+
+// Flash.ini beside the program is a link to a place that cannot take it: the user is told which
+// file and why, and the update goes on, since the settings only preset the page next time.
+void DevelopersTest::flashIniThatCannotBeWrittenIsReported()
+{
+    wiztest::WizardEnv env;
+    env.addLoaderDevice(2, "PL1400", "1.05", "GERMANY");
+    env.closeUnusedPorts();
+    std::string image = env.writeImage("NEWCODE.HEX", 4);
+    const std::string unwritable = env.file("gone/Flash.ini");
+    QCOMPARE(::symlink(unwritable.c_str(), env.file("Flash.ini").c_str()), 0);
+
+    env.start({"-V", "-S"});
+    CWizard &sheet = env.showWizard();
+    CDevelopersPage *pPage = sheet.DevelopersPage();
+    QCOMPARE(sheet.currentPage(), pPage);
+    env.boxes.Clear();
+    selectPorts(pPage->PortList(), {"COM2"});
+    pPage->DeviceTypeList()->setCurrentText("PL1400");
+    pPage->HexFileEdit()->setText(QString::fromStdString(image));
+    click(sheet, QWizard::NextButton);
+    QCOMPARE(env.boxes.Texts(),
+             std::vector<std::string>{"The settings could not be saved in Flash.ini: cannot write " + unwritable +
+                                      ": No such file or directory."});
+    QCOMPARE(sheet.currentPage(), sheet.ProgressPage());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.ProgressPage()->Following(), 60000);
+    click(sheet, QWizard::NextButton);
+    QCOMPARE(wiztest::rows(sheet.StatusPage()->ResultList()), (std::vector<std::string>{"COM2|PL1400|Successful"}));
+    click(sheet, QWizard::FinishButton);
+    QCOMPARE(env.end(), 0);
+    QVERIFY(env.holdsImage(2, 4));
 }

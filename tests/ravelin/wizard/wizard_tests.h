@@ -34,6 +34,7 @@ class DevelopersTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void flashIniWrittenUsedAndReadBack();
+    void flashIniThatCannotBeWrittenIsReported();
 };
 
 class OnePortTest : public QObject {
