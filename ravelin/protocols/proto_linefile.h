@@ -8,6 +8,7 @@ struct proto_LineFile {
     osfl_Handle hFile;
     long nSize;
     os_LineBuffer buffer;
+    long nPosition;  // bytes of the file handed out as lines since the last rewind
 };
 
 // Opens the file for reading and starts the reader at its beginning. Returns 1, or 0 when the file
