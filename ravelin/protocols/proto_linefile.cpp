@@ -63,20 +63,31 @@ int proto_LinePercent(const proto_LineFile *pFile)
     return static_cast<int>(nPosition * 100 / pFile->nSize);
 }
 
+int proto_LinesFit(osfl_Handle hFile, int nCapacity, long *pnLines, long *pnBadLine)
+{
+    *pnLines = 0;
+    *pnBadLine = 0;
+    if (osfl_Seek(hFile, 0, osfl_kSeekStart) != 0)
+        return 0;
+    os_LineBuffer buffer;
+    buffer.nRemaining = 0;
+    buffer.nPosition = 0;
+    std::vector<char> line(static_cast<std::size_t>(nCapacity > 0 ? nCapacity : 1));
+    int nRead;
+    while ((nRead = os_ReadNextLine(hFile, line.data(), nCapacity, &buffer)) > 0)
+        ++*pnLines;
+    if (nRead < 0)
+        *pnBadLine = *pnLines + 1;
+    if (osfl_Seek(hFile, 0, osfl_kSeekStart) != 0)
+        return 0;
+    return nRead == 0 ? 1 : 0;
+}
+
 int proto_CheckLineFile(proto_LineFile *pFile, int nCapacity, long *pnBadLine)
 {
-    *pnBadLine = 0;
-    if (!proto_RewindLineFile(pFile))
-        return 0;
-    std::vector<char> line(static_cast<std::size_t>(nCapacity > 0 ? nCapacity : 1));
     long nLines = 0;
-    int nRead;
-    while ((nRead = proto_ReadLine(pFile, line.data(), nCapacity)) > 0)
-        ++nLines;
-    if (nRead < 0)
-        *pnBadLine = nLines + 1;
-    int bSound = nRead == 0 && nLines > 0;
+    int bFit = proto_LinesFit(pFile->hFile, nCapacity, &nLines, pnBadLine);
     if (!proto_RewindLineFile(pFile))
         return 0;
-    return bSound;
+    return bFit && nLines > 0 ? 1 : 0;
 }
