@@ -73,9 +73,10 @@ int urs_SetUart(UrsPort *pPort, std::uint32_t nBaudRate, int nDataBits, int nPar
 int urs_PutChar(UrsPort *pPort, std::uint8_t nByte);
 int urs_PutString(UrsPort *pPort, const char *pszText);
 int urs_PutBlock(UrsPort *pPort, const void *pData, long nCount);  // URS_OK, URS_TIMEOUT, URS_IO_ERROR
-// 1 when at least one byte is waiting (read ahead or in the driver), else 0. Never spins: with nothing waiting it blocks in poll()
-// and answers 1 as soon as a byte comes, else 0 after a slice: a few milliseconds, or while a deadline
-// runs up to 100 ms but never past the deadline's end (so a loop that ends on the deadline sees it at once).
+// 1 when at least one byte is waiting (read ahead or in the driver), else 0. Never spins: with
+// nothing waiting it blocks in poll() and answers 1 as soon as a byte comes, else 0 after a slice: a
+// few milliseconds, or while a deadline runs up to 100 ms but never past the deadline's end (so a
+// loop that ends on the deadline sees it at once).
 int urs_CharsWaiting(UrsPort *pPort);
 int urs_GetChar(UrsPort *pPort);  // 0..255, URS_TIMEOUT or URS_IO_ERROR
 // pBuffer holds nCount + 1 bytes; it is NUL-terminated after the bytes read, also on failure.
