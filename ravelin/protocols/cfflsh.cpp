@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "ravelin/protocols/chip_wait.h"
+#include "ravelin/protocols/proto_answers.h"
+#include "ravelin/protocols/proto_port.h"
 #include "ravelin/support/log.h"
 
 namespace {
@@ -84,7 +85,7 @@ int enterByCommand(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback pfnPr
 int GetDot(UrsPort *pPort, int nSeconds)
 {
     const char *const apszAnswers[] = {".", "ERROR"};
-    switch (chip_WaitForAnswer(pPort, nSeconds, apszAnswers, 2)) {
+    switch (proto_WaitForAnswer(pPort, nSeconds, apszAnswers, 2)) {
     case 0:
         log_Write(__LINE__, kModule, "Got the DOT");
         return CF_DOT;
@@ -100,7 +101,7 @@ int GetDot(UrsPort *pPort, int nSeconds)
 int cfflsh_WaitUpload(UrsPort *pPort)
 {
     const char *const apszAnswers[] = {"UPLOAD FILE\r\n"};
-    if (chip_WaitForAnswer(pPort, kUploadSeconds, apszAnswers, 1) != 0)
+    if (proto_WaitForAnswer(pPort, kUploadSeconds, apszAnswers, 1) != 0)
         return CF_NO_ANSWER;
     log_Write(__LINE__, kModule, "Got UPLOAD FILE");
     return CF_BANNER;
@@ -231,11 +232,8 @@ int cfflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
     CfSession session;
     session.pUpdate = pUpdate;
     session.work.pOwner = pUpdate;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
-        flsh_NoteOpenFailure(pUpdate);
+    if (proto_OpenPort(&session.port, pUpdate, kModule) != 0)
         return FR_PORT_OPEN_FAILED;
-    }
-    log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
 
     if (!pUpdate->noProgramming) {
         session.hImage = osfl_Open(pUpdate->szImagePath, osfl_kRead);

@@ -2,7 +2,6 @@
 #include "ravelin/protocols/proto_answers.h"
 
 #include "ravelin/support/log.h"
-#include "ravelin/support/oswin32.h"
 
 void proto_ResetAnswers(proto_AnswerSet *pSet, const char *const *apszAnswers, int nCount)
 {
@@ -35,20 +34,33 @@ int proto_WaitAnswer(UrsPort *pPort, int nSeconds, proto_ByteHandler pfnByte, vo
     urs_StartTimer(pPort, nSeconds);
     int nResult = -1;
     for (;;) {
-        os_yield();
         int nByte = urs_GetChar(pPort);
         if (nByte == URS_TIMEOUT)
             break;
-        if (nByte < 0) {
-            // A read error: the device may still answer before the deadline. A dead line fails
-            // every read at once, so pause briefly rather than spin.
-            urs_SleepMs(10);
+        // A read error: the device may still answer before the deadline. The serial layer has
+        // already waited out the read's allowance, so reading on cannot spin.
+        if (nByte < 0)
             continue;
-        }
         nResult = pfnByte(pContext, nByte);
         if (nResult >= 0)
             break;
     }
     urs_StopTimer(pPort);
     return nResult;
+}
+
+namespace {
+
+int firstAnswerSeen(void *pContext, int nByte)
+{
+    return proto_FeedAnswers(static_cast<proto_AnswerSet *>(pContext), nByte, 0);
+}
+
+}  // namespace
+
+int proto_WaitForAnswer(UrsPort *pPort, int nSeconds, const char *const *apszAnswers, int nCount)
+{
+    proto_AnswerSet set;
+    proto_ResetAnswers(&set, apszAnswers, nCount);
+    return proto_WaitAnswer(pPort, nSeconds, firstAnswerSeen, &set);
 }

@@ -28,3 +28,8 @@ typedef int (*proto_ByteHandler)(void *pContext, int nByte);
 // returns 0 or more (that is the result) or the deadline passes (-1). Read errors do not end the
 // wait. The deadline is stopped on every way out.
 int proto_WaitAnswer(UrsPort *pPort, int nSeconds, proto_ByteHandler pfnByte, void *pContext);
+
+// The plain wait: up to nSeconds for the first of the texts (at most proto_kMaxAnswers, fed in the
+// order given) to appear in the received bytes. Returns the index of the text seen, or -1 when the
+// deadline passed first.
+int proto_WaitForAnswer(UrsPort *pPort, int nSeconds, const char *const *apszAnswers, int nCount);

@@ -9,6 +9,7 @@ int proto_OpenLineFile(proto_LineFile *pFile, const char *pszPath)
     pFile->nSize = 0;
     pFile->buffer.nRemaining = 0;
     pFile->buffer.nPosition = 0;
+    pFile->nPosition = 0;
     if (pFile->hFile == osfl_kInvalidHandle)
         return 0;
     pFile->nSize = osfl_Size(pFile->hFile);
@@ -33,21 +34,23 @@ int proto_RewindLineFile(proto_LineFile *pFile)
 {
     pFile->buffer.nRemaining = 0;
     pFile->buffer.nPosition = 0;
+    pFile->nPosition = 0;
     return osfl_Seek(pFile->hFile, 0, osfl_kSeekStart) == 0 ? 1 : 0;
 }
 
 int proto_ReadLine(proto_LineFile *pFile, char *pszLine, int nCapacity)
 {
-    return os_ReadNextLine(pFile->hFile, pszLine, nCapacity, &pFile->buffer);
+    int nRead = os_ReadNextLine(pFile->hFile, pszLine, nCapacity, &pFile->buffer);
+    // What the reader returns is what it took from the file: the line with its CR LF (length + 2),
+    // or a last line without one. Counting it here spares a file-position query per line.
+    if (nRead > 0)
+        pFile->nPosition += nRead;
+    return nRead;
 }
 
 long proto_LinePosition(const proto_LineFile *pFile)
 {
-    long nRead = osfl_Tell(pFile->hFile);
-    if (nRead < 0)
-        return 0;
-    long nRemaining = pFile->buffer.nRemaining > 0 ? pFile->buffer.nRemaining : 0;
-    return nRead - nRemaining;
+    return pFile->nPosition;
 }
 
 int proto_LinePercent(const proto_LineFile *pFile)
@@ -60,20 +63,31 @@ int proto_LinePercent(const proto_LineFile *pFile)
     return static_cast<int>(nPosition * 100 / pFile->nSize);
 }
 
+int proto_LinesFit(osfl_Handle hFile, int nCapacity, long *pnLines, long *pnBadLine)
+{
+    *pnLines = 0;
+    *pnBadLine = 0;
+    if (osfl_Seek(hFile, 0, osfl_kSeekStart) != 0)
+        return 0;
+    os_LineBuffer buffer;
+    buffer.nRemaining = 0;
+    buffer.nPosition = 0;
+    std::vector<char> line(static_cast<std::size_t>(nCapacity > 0 ? nCapacity : 1));
+    int nRead;
+    while ((nRead = os_ReadNextLine(hFile, line.data(), nCapacity, &buffer)) > 0)
+        ++*pnLines;
+    if (nRead < 0)
+        *pnBadLine = *pnLines + 1;
+    if (osfl_Seek(hFile, 0, osfl_kSeekStart) != 0)
+        return 0;
+    return nRead == 0 ? 1 : 0;
+}
+
 int proto_CheckLineFile(proto_LineFile *pFile, int nCapacity, long *pnBadLine)
 {
-    *pnBadLine = 0;
-    if (!proto_RewindLineFile(pFile))
-        return 0;
-    std::vector<char> line(static_cast<std::size_t>(nCapacity > 0 ? nCapacity : 1));
     long nLines = 0;
-    int nRead;
-    while ((nRead = proto_ReadLine(pFile, line.data(), nCapacity)) > 0)
-        ++nLines;
-    if (nRead < 0)
-        *pnBadLine = nLines + 1;
-    int bSound = nRead == 0 && nLines > 0;
+    int bFit = proto_LinesFit(pFile->hFile, nCapacity, &nLines, pnBadLine);
     if (!proto_RewindLineFile(pFile))
         return 0;
-    return bSound;
+    return bFit && nLines > 0 ? 1 : 0;
 }

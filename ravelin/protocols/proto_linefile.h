@@ -8,6 +8,7 @@ struct proto_LineFile {
     osfl_Handle hFile;
     long nSize;
     os_LineBuffer buffer;
+    long nPosition;  // bytes of the file handed out as lines since the last rewind
 };
 
 // Opens the file for reading and starts the reader at its beginning. Returns 1, or 0 when the file
@@ -27,8 +28,14 @@ long proto_LinePosition(const proto_LineFile *pFile);
 // How far the reader has got, in percent of the file's size (100 for an empty file).
 int proto_LinePercent(const proto_LineFile *pFile);
 
+// Reads an open file from its start to its end with the line reader the transfers use and seeks
+// back to the start. Returns 1 when every line fits nCapacity, else 0 with *pnBadLine the 1-based
+// number of the first line that does not (0 when the file cannot be read or rewound); *pnLines
+// counts the lines read. A device must never receive the first part of a file whose rest cannot
+// be sent.
+int proto_LinesFit(osfl_Handle hFile, int nCapacity, long *pnLines, long *pnBadLine);
+
 // Reads the whole file once and rewinds it. Returns 1 when it holds at least one line and every line
 // fits nCapacity; 0 otherwise, with *pnBadLine the 1-based number of the first line that does not
-// fit (0 when the file is empty or cannot be read). A device must never receive the first part of a
-// file whose rest cannot be sent.
+// fit (0 when the file is empty or cannot be read).
 int proto_CheckLineFile(proto_LineFile *pFile, int nCapacity, long *pnBadLine);

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "ravelin/catalogue/catalogue.h"
-#include "ravelin/protocols/chip_wait.h"
+#include "ravelin/protocols/proto_answers.h"
+#include "ravelin/protocols/proto_linefile.h"
+#include "ravelin/protocols/proto_port.h"
 #include "ravelin/support/log.h"
 
 namespace {
@@ -32,19 +34,14 @@ struct RockSession {
     }
 };
 
-// Reads the whole file once with the line reader the transfer uses and rewinds it. The chip takes the
-// files as they are read, so a line the reader cannot take half-way through would leave the device in
-// download mode with half a loader or half an image: such a file is refused before anything is sent.
+// The chip takes the files as they are read, so a line the reader cannot take half-way through would
+// leave the device in download mode with half a loader or half an image: such a file is refused
+// before anything is sent. An empty file has no such line.
 bool fileLinesFit(osfl_Handle hFile)
 {
-    os_LineBuffer buffer;
-    buffer.nRemaining = 0;
-    char szLine[rockflsh_kLineLen];
-    int nRead;
-    while ((nRead = os_ReadNextLine(hFile, szLine, sizeof szLine, &buffer)) > 0) {
-    }
-    osfl_Seek(hFile, 0, osfl_kSeekStart);
-    return nRead == 0;
+    long nLines = 0;
+    long nBadLine = 0;
+    return proto_LinesFit(hFile, rockflsh_kLineLen, &nLines, &nBadLine) == 1;
 }
 
 // The factory-defaults restore around a download; its answer is not needed. 0, or FR_ABORTED.
@@ -63,7 +60,7 @@ int restoreDefaults(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback pfnP
 int waitFor(UrsPort *pPort, int nSeconds, const char *pszFirst, const char *pszSecond, int nTimeoutResult)
 {
     const char *const apszAnswers[] = {"OK", pszFirst, pszSecond};
-    return chip_WaitForAnswer(pPort, nSeconds, apszAnswers, 3) >= 0 ? 0 : nTimeoutResult;
+    return proto_WaitForAnswer(pPort, nSeconds, apszAnswers, 3) >= 0 ? 0 : nTimeoutResult;
 }
 
 } // namespace
@@ -142,11 +139,8 @@ int rockflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 
     RockSession session;
     session.pUpdate = pUpdate;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
-        flsh_NoteOpenFailure(pUpdate);
+    if (proto_OpenPort(&session.port, pUpdate, kModule) != 0)
         return FR_PORT_OPEN_FAILED;
-    }
-    log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
 
     if (!pUpdate->noProgramming) {
         session.hLoader = osfl_Open(szLoaderPath, osfl_kRead);

@@ -1,6 +1,7 @@
 #include "ravelin/protocols/siemensflsh.h"
 
-#include "ravelin/protocols/chip_wait.h"
+#include "ravelin/protocols/proto_answers.h"
+#include "ravelin/protocols/proto_port.h"
 #include "ravelin/support/log.h"
 
 namespace {
@@ -70,14 +71,14 @@ int waitReady(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback pfnProgres
 int siemensflsh_WaitMode(UrsPort *pPort)
 {
     const char *const apszAnswers[] = {"OK\r\n", "RETRY", "FATAL", "BUSY"};
-    int nSeen = chip_WaitForAnswer(pPort, siemensflsh_kModeSeconds, apszAnswers, 4);
+    int nSeen = proto_WaitForAnswer(pPort, siemensflsh_kModeSeconds, apszAnswers, 4);
     return nSeen < 0 ? SIEMENS_NO_ANSWER : nSeen + 1;
 }
 
 int siemensflsh_WaitBlock(UrsPort *pPort)
 {
     const char *const apszAnswers[] = {"\x01", "\x02", "\x03", "\x04"};
-    int nSeen = chip_WaitForAnswer(pPort, siemensflsh_kBlockSeconds, apszAnswers, 4);
+    int nSeen = proto_WaitForAnswer(pPort, siemensflsh_kBlockSeconds, apszAnswers, 4);
     return nSeen < 0 ? SIEMENS_NO_ANSWER : nSeen + 1;
 }
 
@@ -169,11 +170,8 @@ int siemensflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
     const char *pszPort = flsh_PortDisplayName(pUpdate);
     SiemensSession session;
     session.pUpdate = pUpdate;
-    if (urs_OpenPort(&session.port, pUpdate->szPortPath) != URS_OK) {
-        flsh_NoteOpenFailure(pUpdate);
+    if (proto_OpenPort(&session.port, pUpdate, kModule) != 0)
         return FR_PORT_OPEN_FAILED;
-    }
-    log_Write(__LINE__, kModule, "<%s>  Opened", pszPort);
 
     if (!pUpdate->noProgramming) {
         session.hFile = osfl_Open(pUpdate->szImagePath, osfl_kRead);

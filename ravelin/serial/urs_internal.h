@@ -22,5 +22,12 @@ inline bool urs_DeadlineRunning(const UrsPort *pPort) { return pPort->tsDeadline
 // deadline has passed, or the port is not open; the latter is logged here).
 bool urs_SetTransferTimeouts(UrsPort *pPort, long *pnAllowanceMs);
 
+// Drops the bytes read ahead but not yet handed out; goes with every purge of the driver's queues.
+inline void urs_EmptyInput(UrsPort *pPort)
+{
+    pPort->nInputNext = 0;
+    pPort->nInputEnd = 0;
+}
+
 // Blocks until the monotonic time nEndMs (urs_NowMs), resuming after signals.
 void urs_WaitUntil(std::int64_t nEndMs);

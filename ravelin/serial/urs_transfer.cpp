@@ -47,25 +47,32 @@ bool WriteUntil(int hPort, const unsigned char *pData, long nCount, std::int64_t
                 int *pnError)
 {
     *pnWritten = 0;
+    // The port is non-blocking and a line of a dialogue nearly always fits the driver's buffer at
+    // once: write first and poll only when the line backs up.
+    bool bTryFirst = true;
     while (*pnWritten < nCount) {
-        struct pollfd pfd = {hPort, POLLOUT, 0};
-        int nReady = poll(&pfd, 1, PollTimeout(nEndMs - urs_NowMs()));
-        if (nReady < 0) {
-            if (errno == EINTR)
-                continue;
-            *pnError = errno;
-            return false;
+        if (!bTryFirst) {
+            struct pollfd pfd = {hPort, POLLOUT, 0};
+            int nReady = poll(&pfd, 1, PollTimeout(nEndMs - urs_NowMs()));
+            if (nReady < 0) {
+                if (errno == EINTR)
+                    continue;
+                *pnError = errno;
+                return false;
+            }
+            if (nReady == 0)
+                return true;  // the allowance ran out: a partial (or empty) write
+            if (pfd.revents & POLLNVAL) {
+                *pnError = EBADF;
+                return false;
+            }
         }
-        if (nReady == 0)
-            return true;  // the allowance ran out: a partial (or empty) write
-        if (pfd.revents & POLLNVAL) {
-            *pnError = EBADF;
-            return false;
-        }
+        bTryFirst = false;
         // Writable, or hung up: the write itself tells which.
         ssize_t nDone = write(hPort, pData + *pnWritten, static_cast<std::size_t>(nCount - *pnWritten));
         if (nDone > 0) {
             *pnWritten += nDone;
+            bTryFirst = true;  // the driver took bytes: it may take the rest at once too
         } else if (nDone < 0 && errno != EAGAIN && errno != EINTR) {
             *pnError = errno;
             return false;
@@ -78,21 +85,37 @@ bool WriteUntil(int hPort, const unsigned char *pData, long nCount, std::int64_t
 
 enum ReadOutcome { kReadByte, kReadTimedOut, kReadFailed };
 
-// One OS read of one byte, waiting at most until nEndMs for it.
-ReadOutcome ReadByteUntil(int hPort, unsigned char *pByte, std::int64_t nEndMs, int *pnError)
+// One OS read into the port's empty read-ahead: outcome of a read that takes whatever is waiting.
+// kReadTimedOut when nothing is waiting (EAGAIN).
+ReadOutcome ReadAhead(UrsPort *pPort, int *pnError)
 {
-    // An answer usually arrives whole while the reader is still busy with its first byte: the port is
-    // non-blocking, so try the read before polling. That halves the system calls of an answer, which
-    // is what 36 ports exchanging short lines at once spend their processor time on.
-    ssize_t nFirst = read(hPort, pByte, 1);
-    if (nFirst == 1)
+    ssize_t nDone;
+    do
+        nDone = read(pPort->hPort, pPort->achInput, sizeof pPort->achInput);
+    while (nDone < 0 && errno == EINTR);
+    if (nDone > 0) {
+        pPort->nInputNext = 0;
+        pPort->nInputEnd = static_cast<int>(nDone);
         return kReadByte;
-    if (nFirst == 0 || (errno != EAGAIN && errno != EINTR)) {
-        *pnError = nFirst == 0 ? EIO : errno;
+    }
+    if (nDone == 0) {
+        *pnError = EIO;  // end of file: the other side of the line has gone
         return kReadFailed;
     }
-    for (;;) {
-        struct pollfd pfd = {hPort, POLLIN, 0};
+    if (errno == EAGAIN)
+        return kReadTimedOut;
+    *pnError = errno;
+    return kReadFailed;
+}
+
+// Fills the port's empty read-ahead with what the line brings first, waiting at most until nEndMs.
+ReadOutcome FillInputUntil(UrsPort *pPort, std::int64_t nEndMs, int *pnError)
+{
+    // An answer usually arrives whole while the reader is still busy with what came before: try the
+    // read before polling. One read then takes the whole answer.
+    ReadOutcome outcome = ReadAhead(pPort, pnError);
+    while (outcome == kReadTimedOut) {
+        struct pollfd pfd = {pPort->hPort, POLLIN, 0};
         int nReady = poll(&pfd, 1, PollTimeout(nEndMs - urs_NowMs()));
         if (nReady < 0) {
             if (errno == EINTR)
@@ -106,20 +129,16 @@ ReadOutcome ReadByteUntil(int hPort, unsigned char *pByte, std::int64_t nEndMs, 
             *pnError = EBADF;
             return kReadFailed;
         }
-        ssize_t nDone = read(hPort, pByte, 1);
-        if (nDone == 1)
-            return kReadByte;
-        if (nDone == 0) {
-            *pnError = EIO;  // end of file: the other side of the line has gone
-            return kReadFailed;
-        }
-        if (errno != EAGAIN && errno != EINTR) {
-            *pnError = errno;
-            return kReadFailed;
-        }
-        if (urs_NowMs() >= nEndMs)
+        outcome = ReadAhead(pPort, pnError);
+        if (outcome == kReadTimedOut && urs_NowMs() >= nEndMs)
             return kReadTimedOut;
     }
+    return outcome;
+}
+
+bool InputBuffered(const UrsPort *pPort)
+{
+    return pPort->nInputNext < pPort->nInputEnd;
 }
 
 // Errors that mean the line itself has gone (a hang-up, an unplugged adapter), not one failed
@@ -219,28 +238,36 @@ int urs_GetChar(UrsPort *pPort)
     if (pPort == nullptr)
         return URS_IO_ERROR;
 
+    // A passed deadline refuses the read even when bytes were read ahead: they stay for a later
+    // read, as they would in the driver's queue.
     long nAllowance = 0;
     if (!urs_SetTransferTimeouts(pPort, &nAllowance))
         return URS_TIMEOUT;
 
-    std::int64_t nEnd = urs_NowMs() + nAllowance;
-    unsigned char nByte = 0;
-    int nError = 0;
-    ReadOutcome outcome = ReadByteUntil(pPort->hPort, &nByte, nEnd, &nError);
-    if (outcome == kReadFailed) {
-        unsigned long nMask = 0;
-        int nQueried = QueryLineErrors(pPort->hPort, &nMask);
-        log_Write(__LINE__, URS_MODULE, "Read File Error (%d, %8.8lx, %8.8lx)", nQueried, nMask,
-                  static_cast<unsigned long>(nError));
-        log_Flush();
-        NoteLineLost(pPort, nError);
-        // A hung-up line fails every read at once, and answer loops go on reading after an I/O error
-        // until their deadline. Waiting out the allowance here turns what would be thousands of
-        // failing reads and log lines into one.
-        urs_WaitUntil(nEnd);
-        return URS_IO_ERROR;
+    ReadOutcome outcome = kReadByte;
+    std::int64_t nEnd = 0;
+    if (!InputBuffered(pPort)) {
+        nEnd = urs_NowMs() + nAllowance;
+        int nError = 0;
+        outcome = FillInputUntil(pPort, nEnd, &nError);
+        if (outcome == kReadFailed) {
+            unsigned long nMask = 0;
+            int nQueried = QueryLineErrors(pPort->hPort, &nMask);
+            log_Write(__LINE__, URS_MODULE, "Read File Error (%d, %8.8lx, %8.8lx)", nQueried, nMask,
+                      static_cast<unsigned long>(nError));
+            log_Flush();
+            NoteLineLost(pPort, nError);
+            // A hung-up line fails every read at once, and answer loops go on reading after an I/O
+            // error until their deadline. Waiting out the allowance here turns what would be
+            // thousands of failing reads and log lines into one.
+            urs_WaitUntil(nEnd);
+            return URS_IO_ERROR;
+        }
     }
 
+    unsigned char nByte = 0;
+    if (outcome == kReadByte)
+        nByte = pPort->achInput[pPort->nInputNext++];
     if (log_IsEnabled()) {
         char szDump[urs_kDumpCapacity];
         log_Write(__LINE__, URS_MODULE, "<%s>, [%ld], pData [%s]", pPort->szName, 1L,
@@ -289,9 +316,13 @@ int urs_CharsWaiting(UrsPort *pPort)
     DBG_ASSERT(pPort != nullptr, URS_MODULE);
     if (pPort == nullptr)
         return 0;
+    if (InputBuffered(pPort))
+        return 1;
 
-    int nWaiting = 0;
-    if (pPort->hPort >= 0 && ioctl(pPort->hPort, FIONREAD, &nWaiting) == 0 && nWaiting > 0)
+    // Whatever the driver holds is read ahead at once, so that the urs_GetChar that follows costs
+    // no system call. A failed read says nothing here: the next urs_GetChar reports it.
+    int nError = 0;
+    if (pPort->hPort >= 0 && ReadAhead(pPort, &nError) == kReadByte)
         return 1;
 
     // Nothing yet: wait a slice for a byte, ending no later than the running deadline so that the
@@ -306,7 +337,7 @@ int urs_CharsWaiting(UrsPort *pPort)
     if (pPort->hPort >= 0) {
         struct pollfd pfd = {pPort->hPort, POLLIN, 0};
         int nReady = poll(&pfd, 1, PollTimeout(nSlice));
-        if (nReady > 0 && ioctl(pPort->hPort, FIONREAD, &nWaiting) == 0 && nWaiting > 0)
+        if (nReady > 0 && (pfd.revents & POLLIN) && ReadAhead(pPort, &nError) == kReadByte)
             return 1;
     }
     // A hung-up or closed port makes poll() return at once; the slice is waited out all the same, so

@@ -89,6 +89,9 @@ void RunClosingSequence(UrsPort *pPort)
         log_Write(__LINE__, URS_MODULE, "urs_ClosePort: Unable to lower DTR");
     log_Flush();
 
+    // What was read ahead is part of the input queue and goes with it, even if the purge fails:
+    // the record is closed from here on.
+    urs_EmptyInput(pPort);
     if (tcflush(hPort, TCIOFLUSH) == 0)
         log_Write(__LINE__, URS_MODULE, "urs_ClosePort: Purged comm");
     else
@@ -134,6 +137,8 @@ int urs_OpenPort(UrsPort *pPort, const char *pszDevicePath)
     char szName[urs_kNameLen + 1];
     urs_LogNameOf(pszDevicePath, szName, sizeof szName);
     pPort->bLineLost = 0;
+    // A record may be reused: nothing read on an earlier open belongs to this one.
+    urs_EmptyInput(pPort);
 
     char szPath[4096];
     if (!urs_ResolvePortPath(szName, szPath, sizeof szPath)) {

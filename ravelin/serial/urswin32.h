@@ -34,6 +34,11 @@ enum { urs_kNameLen = 200 };
 // Allowance of one transfer while no deadline runs, in milliseconds (before the test time scale).
 enum { urs_kNoDeadlineAllowanceMs = 20000 };
 
+// Capacity of a port's read-ahead: one OS read takes up to this many waiting bytes, and urs_GetChar
+// hands them out one by one. An answer that arrives whole then costs one system call, not one per
+// byte, which is what keeps 36 ports in line-by-line dialogues light.
+enum { urs_kInputLen = 256 };
+
 // A point on the monotonic clock, split as whole seconds and milliseconds. The clock is counted from
 // one second before its origin, so that whole seconds 0 never occurs in a real stamp and stays free
 // to mean "no deadline".
@@ -50,6 +55,12 @@ struct UrsPort {
     char szName[urs_kNameLen + 1];  // device path without "\\.\", e.g. "COM3"; used in log lines
     std::uint32_t nPortNumber;      // n of "\\.\COMn"; 0 for a native path
     int bLineLost;                  // the line hung up (device unplugged or gone) since the open
+    // Bytes read from the line but not yet taken by urs_GetChar: achInput[nInputNext .. nInputEnd).
+    // They count as received (urs_CharsWaiting), are handed out in order before anything read
+    // later, and are dropped with the driver's queues at open and close.
+    unsigned char achInput[urs_kInputLen];
+    int nInputNext;
+    int nInputEnd;
 };
 
 // Port operations.
@@ -62,9 +73,10 @@ int urs_SetUart(UrsPort *pPort, std::uint32_t nBaudRate, int nDataBits, int nPar
 int urs_PutChar(UrsPort *pPort, std::uint8_t nByte);
 int urs_PutString(UrsPort *pPort, const char *pszText);
 int urs_PutBlock(UrsPort *pPort, const void *pData, long nCount);  // URS_OK, URS_TIMEOUT, URS_IO_ERROR
-// 1 when at least one byte is waiting, else 0. Never spins: with nothing waiting it blocks in poll()
-// and answers 1 as soon as a byte comes, else 0 after a slice: a few milliseconds, or while a deadline
-// runs up to 100 ms but never past the deadline's end (so a loop that ends on the deadline sees it at once).
+// 1 when at least one byte is waiting (read ahead or in the driver), else 0. Never spins: with
+// nothing waiting it blocks in poll() and answers 1 as soon as a byte comes, else 0 after a slice: a
+// few milliseconds, or while a deadline runs up to 100 ms but never past the deadline's end (so a
+// loop that ends on the deadline sees it at once).
 int urs_CharsWaiting(UrsPort *pPort);
 int urs_GetChar(UrsPort *pPort);  // 0..255, URS_TIMEOUT or URS_IO_ERROR
 // pBuffer holds nCount + 1 bytes; it is NUL-terminated after the bytes read, also on failure.
