@@ -12,6 +12,7 @@
 #include "ravelin/serial/urs_names.h"
 #include "ravelin/serial/urs_portcheck.h"
 #include "ravelin/serial/urswin32.h"
+#include "tools/ravelin-cli/cli_table.h"
 #include "tools/ravelin-cli/commands.h"
 #include "tools/ravelin-cli/json_text.h"
 
@@ -83,19 +84,7 @@ void PrintTable(const std::vector<PortRow> &rows)
         cells.push_back({row.name, path, row.check.bExists ? "yes" : "no", row.check.bExists ? row.check.szGroup : "-",
                          row.check.bExists ? ModeText(row.check.nMode) : "-", ShortState(row), HolderText(row)});
     }
-    std::vector<std::size_t> widths(cells[0].size(), 0);
-    for (const auto &line : cells)
-        for (std::size_t i = 0; i < line.size(); ++i)
-            if (line[i].size() > widths[i]) widths[i] = line[i].size();
-    for (const auto &line : cells) {
-        std::string text;
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            text += line[i];
-            if (i + 1 < line.size()) text += std::string(widths[i] - line[i].size() + 2, ' ');
-        }
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        std::printf("%s\n", text.c_str());
-    }
+    std::fputs(cli_AlignedTable(cells).c_str(), stdout);
 }
 
 void PrintJson(const std::vector<PortRow> &rows, long nManagerPid, const std::string &managerName)

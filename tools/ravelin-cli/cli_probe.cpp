@@ -18,6 +18,7 @@
 #include "ravelin/support/oswin32.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
+#include "tools/ravelin-cli/cli_table.h"
 #include "tools/ravelin-cli/commands.h"
 #include "tools/ravelin-cli/json_text.h"
 
@@ -201,19 +202,7 @@ void PrintTable(const std::vector<ProbeSlot> &slots)
                         Printable(Trimmed(id.szVersion)), Printable(Trimmed(id.szCountry)),
                         Printable(Trimmed(id.szSpecialBuild))});
     }
-    std::vector<std::size_t> widths(rows[0].size(), 0);
-    for (const auto &row : rows)
-        for (std::size_t i = 0; i < row.size(); ++i)
-            if (row[i].size() > widths[i]) widths[i] = row[i].size();
-    for (const auto &row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
-        }
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        std::printf("%s\n", line.c_str());
-    }
+    std::fputs(cli_AlignedTable(rows).c_str(), stdout);
 }
 
 // The catalogue's start-up message is written for a message box, with CRs between its parts; on a

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+
+#include "tools/ravelin-cli/cli_table.h"
 #include <vector>
 
 #include "ravelin/flash/flashinfo.h"
@@ -53,5 +55,3 @@ private:
     std::map<int, std::string> m_lastShown;  // device -> last progress shown
 };
 
-// Rows of text as aligned columns, two blanks apart, trailing blanks cut.
-std::string cli_AlignedTable(const std::vector<std::vector<std::string>> &rows);
