@@ -41,6 +41,13 @@ WizardEnv::~WizardEnv()
     m_app.reset();
     IdentifyGate::open();
     m_bank.bank().stop();
+    // The links closeUnusedPorts() put into the bank's directory are ours to take away: the bank
+    // removes only a directory it left empty.
+    for (int n = 1; n <= 36; ++n) {
+        std::error_code ec;
+        std::string path = m_bank.path(n);
+        if (std::filesystem::read_symlink(path, ec) == m_dir.file("no-device-here")) std::filesystem::remove(path, ec);
+    }
     os_DestroyProfileCache();
     os_SetExeDirForTesting(nullptr);
 }
