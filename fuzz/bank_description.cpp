@@ -2,7 +2,7 @@
 // modemsim reads one, and also a single device file. The devices a bank describes are then built, as
 // the bank builds them before it starts (family dialogues take their own keys then), but never started:
 // no pseudo-terminal is opened.
-#include "fuzz/fuzz_scratch.h"
+#include "fuzz/fresh_scratch.h"
 #include "tools/modemsim/bank.h"
 #include "tools/modemsim/device_config.h"
 
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::vector<modemsim::DeviceConfig> configs;
   try {
-    configs = modemsim::loadBank(fuzz::WriteScratch("bank.ini", data, size));
+    configs = modemsim::loadBank(fuzz::WriteFreshScratch("bank.ini", data, size));
   } catch (const modemsim::ConfigError&) {
     return 0;
   }

@@ -8,7 +8,7 @@
 #include "country/config/command_sets.h"
 #include "country/config/executable_dir.h"
 #include "country/config/identify.h"
-#include "fuzz/fuzz_scratch.h"
+#include "fuzz/fresh_scratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string catalogue = split == std::string::npos ? std::string() : input.substr(split + 1);
 
     SetExecutableDirectoryOverride(fuzz::ScratchDir());
-    fuzz::WriteScratch("Models.ini", reinterpret_cast<const uint8_t*>(catalogue.data()), catalogue.size());
+    fuzz::WriteFreshScratch("Models.ini", reinterpret_cast<const uint8_t*>(catalogue.data()), catalogue.size());
     LoadModels();
 
     // The raw text too: a question's pattern may take all of it.

@@ -6,7 +6,7 @@
 #include "country/config/modem_ini.h"
 #include "country/config/private_profile.h"
 #include "country/config/text_fields.h"
-#include "fuzz/fuzz_scratch.h"
+#include "fuzz/fresh_scratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -212,9 +212,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // The catalogues and modem.ini are looked for beside the program; here that is the scratch directory.
     SetExecutableDirectoryOverride(fuzz::ScratchDir());
-    fuzz::WriteScratch("Country.ini", data, size);
-    fuzz::WriteScratch("Models.ini", data, size);
-    fuzz::WriteScratch("modem.ini", data, size);
+    fuzz::WriteFreshScratch("Country.ini", data, size);
+    fuzz::WriteFreshScratch("Models.ini", data, size);
+    fuzz::WriteFreshScratch("modem.ini", data, size);
     CheckCountries();
     CheckModels();
     CheckModemIni(std::string(reinterpret_cast<const char*>(data), size));
