@@ -4,9 +4,8 @@
 
 const std::vector<IdentifyQuestion>& IdentifyQuestions()
 {
-    // ATI answers of some models take long to assemble.
     static const std::vector<IdentifyQuestion> questions = {
-        {"ATI\r", "\r\n(.*)\r\n", 9000},
+        {"ATI\r", "\r\n(.*)\r\n", 9000},  // ATI answers of some models take long to assemble
         {"ATI2\r", "\r\n(.*)(\r\n)*", 5000},
         {"ATI1\r", "\r\n(.*)\r\n", 5000},
         {"ATI4\r", "\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)", 5000},
