@@ -88,7 +88,10 @@ struct CommandAnswer {
     BoundedText text;
     bool bFirstLineOnly;
 
-    CommandAnswer(char *pszDest, int nDestSize, bool bFirstLine) : text(pszDest, nDestSize), bFirstLineOnly(bFirstLine) {}
+    CommandAnswer(char *pszDest, int nDestSize, bool bFirstLine)
+        : text(pszDest, nDestSize), bFirstLineOnly(bFirstLine)
+    {
+    }
     // Takes one byte; true once "OK\r\n" has come.
     bool Feed(int nByte)
     {
@@ -112,7 +115,8 @@ struct Ati1Answer {
     int nLine = 0;
 
     Ati1Answer(char *pszVersion, char *pszCountry, char *pszSpecialBuild)
-        : version(pszVersion, devid_kTextLen), country(pszCountry, devid_kTextLen), special(pszSpecialBuild, devid_kTextLen)
+        : version(pszVersion, devid_kTextLen), country(pszCountry, devid_kTextLen),
+          special(pszSpecialBuild, devid_kTextLen)
     {
     }
     // Takes one byte; true once "OK\r\n" has come.
@@ -132,8 +136,8 @@ struct Ati1Answer {
 void NthLine(const char *pszText, int nIndex, char *pszLine, int nLineSize);
 
 // A Lucent/Agere "ATI5\r" answer: the type from its first character and, when it carries the flash
-// facts ("...RRFL,40,10AF"), the sector size and the flash version after the marker. True when it
-// carried them (sector size and version are then set; otherwise only the type is).
+// facts ("...RRFL,40,10AF"), the sector size (0 without a ",40," or ",10," marker) and the flash
+// version after the marker. True when it carries them ("RRFL"); otherwise only the type is set.
 bool ReadAti5Answer(const char *pszAnswer, LucentFlashInfo *pLucent);
 
 // The answer of an older part's flash query: the sector size from its marker and the flash version
