@@ -1,6 +1,6 @@
 #pragma once
 // Scratch files for fuzz targets whose code under test only reads files: one directory per fuzzing
-// process in /tmp, made on first use and removed when the process ends, so that the per-input work
+// process in /tmp (or $TMPDIR), made on first use and removed when the process ends, so that the per-input work
 // is one write of the input and no directory churn.
 #include <cstdint>
 #include <cstdio>
@@ -33,13 +33,16 @@ inline void RemoveScratch() {
 }
 }  // namespace detail
 
-// The process's scratch directory, created on the first call. Aborts when /tmp cannot hold it: a
+// The process's scratch directory, created on the first call. Aborts when it cannot be made: a
 // target that cannot write its input would otherwise fuzz nothing and still look green.
 inline const std::string& ScratchDir() {
   std::string& dir = detail::ScratchPath();
   if (dir.empty()) {
-    char templ[] = "/tmp/suite-fuzz-XXXXXX";
-    if (!mkdtemp(templ)) {
+    // $TMPDIR when set: scripts/fuzz points it at a memory file system where there is one, since
+    // the profile writer syncs every file it writes, which costs milliseconds on a disk.
+    const char* base = getenv("TMPDIR");
+    std::string templ = std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/suite-fuzz-XXXXXX";
+    if (!mkdtemp(&templ[0])) {
       perror("fuzz scratch directory");
       abort();
     }
