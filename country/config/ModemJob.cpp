@@ -17,27 +17,12 @@ const int kBaudRate = 38400;
 const long kPowerUpMs = 4000;        // modems that were just opened need time before they listen
 const long kBetweenCommandsMs = 1000;
 const long kEchoOffTimeoutMs = 5000;
-const long kIdentityTimeoutMs = 9000;  // ATI answers of some models take long to assemble
-const long kInfoTimeoutMs = 5000;
 const long kCommandSetTimeoutMs = 5000;
 
 // The worker has nobody to tell about waits.
 class CIgnoringObserver : public CWaitObserver {
 public:
     void OnWaitText(const std::string&) override {}
-};
-
-struct InfoCommand {
-    const char* command;
-    const char* pattern;
-};
-
-// Asked in this order when ATI alone did not tell both the model and the version.
-const InfoCommand kFurtherInfo[] = {
-    {"ATI2\r", "\r\n(.*)(\r\n)*"},
-    {"ATI1\r", "\r\n(.*)\r\n"},
-    {"ATI4\r", "\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)"},
-    {"ATI3\r", "\r\n(.*)\r\n"},
 };
 
 std::string FormatPortName(int portNumber)
@@ -275,26 +260,25 @@ bool CModemJob::Identify(CPortWriter& writer)
 
     bool modelFound = false;
     bool versionFound = false;
-    Ask(writer, "ATI\r", "\r\n(.*)\r\n", kIdentityTimeoutMs, &modelFound, &versionFound);
-    // Models of the 56000 line print no version in any answer; their name is all it takes.
-    if (modelFound && ModelName().find("56000") != std::string::npos)
+    const std::vector<IdentifyQuestion>& questions = IdentifyQuestions();
+    Ask(writer, questions.front(), &modelFound, &versionFound);
+    if (modelFound && ModelNeedsNoVersion(ModelName()))
         versionFound = true;
-    for (const InfoCommand& info : kFurtherInfo) {
+    for (size_t i = 1; i < questions.size(); ++i) {
         if (modelFound && versionFound)
             break;
-        Ask(writer, info.command, info.pattern, kInfoTimeoutMs, &modelFound, &versionFound);
+        Ask(writer, questions[i], &modelFound, &versionFound);
     }
     return modelFound && versionFound;
 }
 
-void CModemJob::Ask(CPortWriter& writer, const char* command, const char* pattern, long timeoutMs,
-                    bool* modelFound, bool* versionFound)
+void CModemJob::Ask(CPortWriter& writer, const IdentifyQuestion& question, bool* modelFound, bool* versionFound)
 {
     if (!Pause(kBetweenCommandsMs))
         throw StoppedDuringPause();
     writer.Flush();
-    writer.Send("%s", command);
-    writer.WaitFor(pattern, timeoutMs, true);
+    writer.Send("%s", question.command);
+    writer.WaitFor(question.pattern, question.timeoutMs, true);
     const std::string answer = writer.GetMatch(0);
     if (!*modelFound) {
         if (const ModelRecord* model = MatchModel(Models(), answer)) {

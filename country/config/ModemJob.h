@@ -12,6 +12,7 @@
 
 class CPort;
 class CPortWriter;
+struct IdentifyQuestion;
 
 class CModemJob : public CThread {
 public:
@@ -64,8 +65,7 @@ private:
     // Steps 4-7: true when both a catalogue model and a version were found.
     bool Identify(CPortWriter& writer);
     // One identification command: pause, flush, send, wait; then reads the answer.
-    void Ask(CPortWriter& writer, const char* command, const char* pattern, long timeoutMs, bool* modelFound,
-             bool* versionFound);
+    void Ask(CPortWriter& writer, const IdentifyQuestion& question, bool* modelFound, bool* versionFound);
     // Choose the set, send its sequence, record modem.ini; true when all of it succeeded.
     bool Configure(CPortWriter& writer);
     // A pause that a stop cuts short; false when stopped.

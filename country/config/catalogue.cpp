@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -35,6 +36,30 @@ std::string Numbered(const char* prefix, int number)
     char key[32];
     std::snprintf(key, sizeof key, "%s%d", prefix, number);
     return key;
+}
+
+// The numbers n from 1 to count, ascending, for which the section holds the key Numbered(prefix, n)
+// (the prefix in any letter case). These are the entries a visit of every number up to the count
+// would find; the count of a damaged file can run to thousands of millions, and reading the file
+// once per number would then keep the program at start-up for hours.
+std::vector<int> NumberedKeys(const std::string& file, const std::string& section, const std::string& prefix,
+                              int count)
+{
+    std::vector<int> numbers;
+    for (const std::string& key : ProfileSectionKeys(file, section)) {
+        if (key.size() <= prefix.size() || !EqualsNoCase(key.substr(0, prefix.size()), prefix))
+            continue;
+        const std::string digits = key.substr(prefix.size());
+        // Only the decimal form "%d" writes: no sign, no leading zero, nothing after the digits.
+        if (digits[0] == '0' || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const long long number = std::strtoll(digits.c_str(), nullptr, 10);
+        if (number <= count)
+            numbers.push_back(static_cast<int>(number));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
 }
 
 }  // namespace
@@ -76,7 +101,7 @@ bool LoadCountries()
     int count = ProfileGetInt(file, "Countries", "NumCountries", 0);
     if (count <= 0)
         return false;
-    for (int i = 1; i <= count; ++i) {
+    for (int i : NumberedKeys(file, "Countries", "COUNTRY", count)) {
         std::vector<std::string> fields =
             SplitFields(ProfileGetString(file, "Countries", Numbered("COUNTRY", i), "", kCatalogueValueBuffer));
         CountryRecord country;
@@ -104,7 +129,7 @@ bool LoadModels()
     int count = ProfileGetInt(file, "Models", "NumModels", 0);
     if (count <= 0)
         return false;
-    for (int i = 1; i <= count; ++i) {
+    for (int i : NumberedKeys(file, "Models", "MODEL", count)) {
         std::vector<std::string> fields =
             SplitFields(ProfileGetString(file, "Models", Numbered("MODEL", i), "", kCatalogueValueBuffer));
         ModelRecord model;
@@ -115,7 +140,7 @@ bool LoadModels()
         model.needsAmpersandG = NumberField(fields, 1);
         model.defaultCommandSet = CommandSetFromName(Field(fields, 2));
         int locks = ProfileGetInt(file, model.name, "NumLocks", 0);
-        for (int j = 1; j <= locks; ++j) {
+        for (int j : NumberedKeys(file, model.name, "Lock", locks)) {
             std::string value = ProfileGetString(file, model.name, Numbered("Lock", j), "", kLockValueBuffer);
             // A lock that is counted but missing says nothing about any version.
             if (value.empty())

@@ -2,6 +2,23 @@
 
 #include <cctype>
 
+const std::vector<IdentifyQuestion>& IdentifyQuestions()
+{
+    static const std::vector<IdentifyQuestion> questions = {
+        {"ATI\r", "\r\n(.*)\r\n", 9000},  // ATI answers of some models take long to assemble
+        {"ATI2\r", "\r\n(.*)(\r\n)*", 5000},
+        {"ATI1\r", "\r\n(.*)\r\n", 5000},
+        {"ATI4\r", "\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)\r\n(.*)", 5000},
+        {"ATI3\r", "\r\n(.*)\r\n", 5000},
+    };
+    return questions;
+}
+
+bool ModelNeedsNoVersion(const std::string& modelName)
+{
+    return modelName.find("56000") != std::string::npos;
+}
+
 const ModelRecord* MatchModel(const std::vector<ModelRecord>& models, const std::string& answer)
 {
     for (const ModelRecord& model : models) {

@@ -7,6 +7,20 @@
 #include <string>
 #include <vector>
 
+// One identification question: the command sent, the pattern whose whole match is the answer read,
+// and how long (logical ms) the answer may take.
+struct IdentifyQuestion {
+    const char* command;
+    const char* pattern;
+    long timeoutMs;
+};
+
+// ATI first; then, in order, the further questions asked while the model or the version is unknown.
+const std::vector<IdentifyQuestion>& IdentifyQuestions();
+
+// Models of the 56000 line print no version in any answer: their name is all it takes.
+bool ModelNeedsNoVersion(const std::string& modelName);
+
 // The first model, in catalogue order, whose name stands in the answer as a whole word: its first
 // occurrence must be followed by the end of the text, NUL, LF, CR or a space (so "AB12" does not match
 // "AB12-X"; a later occurrence is not considered). nullptr when no model passes.

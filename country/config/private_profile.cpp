@@ -225,6 +225,21 @@ int ProfileGetInt(const std::string& file, const std::string& section, const std
     return LeadingInt(value);
 }
 
+std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::string& section)
+{
+    std::vector<std::string> keys;
+    const std::vector<std::string> lines = ReadLinesOrNone(file);
+    const size_t begin = FindSection(lines, section);
+    if (begin == std::string::npos)
+        return keys;
+    const size_t end = SectionEnd(lines, begin);
+    std::string key, value;
+    for (size_t i = begin; i < end; ++i)
+        if (KeyValue(lines[i], &key, &value))
+            keys.push_back(key);
+    return keys;
+}
+
 bool ProfileWriteString(const std::string& file, const std::string& section, const std::string& key,
                         const std::string& value)
 {

@@ -17,6 +17,10 @@ std::string ProfileGetString(const std::string& file, const std::string& section
 // missing or its value is empty.
 int ProfileGetInt(const std::string& file, const std::string& section, const std::string& key, int def);
 
+// The keys of the first section called section, trimmed and in file order (repeated keys as often as
+// they stand there); none when the file or the section is missing.
+std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::string& section);
+
 // Sets key = value in section; false when the file cannot be written.
 bool ProfileWriteString(const std::string& file, const std::string& section, const std::string& key,
                         const std::string& value);

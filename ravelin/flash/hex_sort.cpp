@@ -262,7 +262,8 @@ void checkRecord(SortWork *pWork, const char *pszLine, const LineRef &line, HexA
 
 // Collects the distinct bases. Fails on a record type above 05 or not written in hexadecimal
 // digits, on an address (a data record's offset, an extended address record's value) not written
-// in them, and on an extended address record once 64 bases are held. Warns about the lines it
+// in them, on an extended address record whose byte count is below 2, and on an extended address
+// record once 64 bases are held. Warns about the lines it
 // passes on without understanding them.
 bool collectBases(SortWork *pWork, const std::string &store, const std::vector<LineRef> &lines)
 {
@@ -281,6 +282,12 @@ bool collectBases(SortWork *pWork, const std::string &store, const std::vector<L
             return failAt(pWork, hex_kSortNotARecord, hex_kSortInput, line.nLine);
         if (nType == hex_kExtSegment || nType == hex_kExtLinear) {
             if (line.nLength < 13 || !hexReadDigits(pszLine + 9, 4, &nField))
+                return failAt(pWork, hex_kSortNotARecord, hex_kSortInput, line.nLine);
+            // A record that says it carries fewer than the two bytes of a base has its checksum
+            // where the base's low byte belongs: placing the data under that base would put it at
+            // an address the record never named.
+            unsigned nCount = 0;
+            if (hexReadDigits(pszLine + 1, 2, &nCount) && nCount < 2)
                 return failAt(pWork, hex_kSortNotARecord, hex_kSortInput, line.nLine);
             if (!enterBase(pWork, baseOfRecord(pszLine, static_cast<int>(nType))))
                 return failAt(pWork, hex_kSortTooManyBases, hex_kSortInput, line.nLine);

@@ -2,7 +2,11 @@
 #define RAVELIN_IDENT_DEVID_ANSWER_H
 
 // Pieces shared by the answer waits of identification: the state machine that skips a command's
-// echo line, the "OK\r\n" matcher, and bounded text building. Internal to ravelin/ident.
+// echo line, the "OK\r\n" matcher, bounded text building, and the readers that turn received bytes
+// and answer texts into what identification records. Internal to ravelin/ident. The readers work on
+// bytes and texts only, never on a port, so that the answer handling can be tried without a device.
+
+#include "ravelin/ident/devid.h"
 
 namespace devid_detail {
 
@@ -75,6 +79,70 @@ struct BoundedText {
 
 // Appends pszTail to pszText (nSize bytes), cutting what does not fit.
 void AppendBounded(char *pszText, int nSize, const char *pszTail);
+
+// One command's answer as it arrives, byte by byte: what follows the echo line (only its first line
+// when bFirstLineOnly) goes into the text, until "OK\r\n" has come.
+struct CommandAnswer {
+    EchoSkipper echo;
+    OkMatcher ok;
+    BoundedText text;
+    bool bFirstLineOnly;
+
+    CommandAnswer(char *pszDest, int nDestSize, bool bFirstLine)
+        : text(pszDest, nDestSize), bFirstLineOnly(bFirstLine)
+    {
+    }
+    // Takes one byte; true once "OK\r\n" has come.
+    bool Feed(int nByte)
+    {
+        if (echo.Feed(nByte)) {
+            if (bFirstLineOnly && nByte == '\r') echo.nState = 7;
+            else text.Append(nByte);
+        }
+        return ok.Feed(nByte);
+    }
+    bool Done() const { return ok.Done(); }
+};
+
+// The "ATI1\r" answer as it arrives: its lines after the echo are 0 the version, 1 skipped, 2 the
+// country and 3 the special build, each kept in a text of devid_kTextLen bytes.
+struct Ati1Answer {
+    EchoSkipper echo;
+    OkMatcher ok;
+    BoundedText version;
+    BoundedText country;
+    BoundedText special;
+    int nLine = 0;
+
+    Ati1Answer(char *pszVersion, char *pszCountry, char *pszSpecialBuild)
+        : version(pszVersion, devid_kTextLen), country(pszCountry, devid_kTextLen),
+          special(pszSpecialBuild, devid_kTextLen)
+    {
+    }
+    // Takes one byte; true once "OK\r\n" has come.
+    bool Feed(int nByte)
+    {
+        BoundedText *apLines[] = {&version, nullptr, &country, &special};
+        if (echo.Feed(nByte)) {
+            if (nByte == '\r') ++nLine;
+            else if (nByte != '\n' && nLine < 4 && apLines[nLine]) apLines[nLine]->Append(nByte);
+        }
+        return ok.Feed(nByte);
+    }
+    bool Done() const { return ok.Done(); }
+};
+
+// The nIndex-th (from 0) non-empty line of a text, lines ending at CR or LF; empty when missing.
+void NthLine(const char *pszText, int nIndex, char *pszLine, int nLineSize);
+
+// A Lucent/Agere "ATI5\r" answer: the type from its first character and, when it carries the flash
+// facts ("...RRFL,40,10AF"), the sector size (0 without a ",40," or ",10," marker) and the flash
+// version after the marker. True when it carries them ("RRFL"); otherwise only the type is set.
+bool ReadAti5Answer(const char *pszAnswer, LucentFlashInfo *pLucent);
+
+// The answer of an older part's flash query: the sector size from its marker and the flash version
+// from the four characters before it (missing leading ones count as 0); both 0 without a marker.
+void ReadFlashQueryAnswer(const char *pszAnswer, LucentFlashInfo *pLucent);
 
 } // namespace devid_detail
 

@@ -7,9 +7,8 @@
 #include "ravelin/serial/urswin32.h"
 #include "ravelin/support/oswin32.h"
 
-using devid_detail::BoundedText;
-using devid_detail::EchoSkipper;
-using devid_detail::OkMatcher;
+using devid_detail::Ati1Answer;
+using devid_detail::CommandAnswer;
 
 namespace {
 
@@ -54,16 +53,14 @@ void devid_detail::AppendBounded(char *pszText, int nSize, const char *pszTail)
 int devid_SendCommand(UrsPort *pPort, char *pszAnswer, int nAnswerSize, int nTimeout, IdentifyCallback pfnCallback,
                       DeviceUpdate *pUser, const char *pszCommand, int bFirstLineOnly)
 {
-    BoundedText answer(pszAnswer, nAnswerSize);
+    CommandAnswer answer(pszAnswer, nAnswerSize, bFirstLineOnly != 0);
     urs_StartTimer(pPort, nTimeout);
     if (urs_PutString(pPort, pszCommand) != URS_OK) {
         urs_StopTimer(pPort);
         return 0;
     }
 
-    EchoSkipper echo;
-    OkMatcher ok;
-    while (!ok.Done()) {
+    while (!answer.Done()) {
         int nByte = NextAnswerByte(pPort, pfnCallback, pUser, devid_kStageWaiting);
         if (nByte == kNothingYet) continue;
         if (nByte < 0) {
@@ -71,11 +68,7 @@ int devid_SendCommand(UrsPort *pPort, char *pszAnswer, int nAnswerSize, int nTim
             // A full answer is whatever came before the time ran out (devices that end it without OK).
             return (nByte == kExpired && !bFirstLineOnly) ? 1 : 0;
         }
-        if (echo.Feed(nByte)) {
-            if (bFirstLineOnly && nByte == '\r') echo.nState = 7;
-            else answer.Append(nByte);
-        }
-        ok.Feed(nByte);
+        answer.Feed(nByte);
     }
     urs_StopTimer(pPort);
     if (nAnswerSize > 0) os_TrimInPlace(pszAnswer);
@@ -85,32 +78,20 @@ int devid_SendCommand(UrsPort *pPort, char *pszAnswer, int nAnswerSize, int nTim
 int devid_ReadATI1(UrsPort *pPort, char *pszVersion, char *pszCountry, char *pszSpecialBuild, int nTimeout,
                    IdentifyCallback pfnCallback, DeviceUpdate *pUser)
 {
-    // Answer lines after the echo: 0 version, 1 skipped, 2 country, 3 special build.
-    BoundedText version(pszVersion, devid_kTextLen);
-    BoundedText country(pszCountry, devid_kTextLen);
-    BoundedText special(pszSpecialBuild, devid_kTextLen);
-    BoundedText *apLines[] = {&version, nullptr, &country, &special};
-    int nLine = 0;
-
+    Ati1Answer answer(pszVersion, pszCountry, pszSpecialBuild);
     urs_StartTimer(pPort, nTimeout);
     if (urs_PutString(pPort, "ATI1\r") != URS_OK) {
         urs_StopTimer(pPort);
         return 0;
     }
-    EchoSkipper echo;
-    OkMatcher ok;
-    while (!ok.Done()) {
+    while (!answer.Done()) {
         int nByte = NextAnswerByte(pPort, pfnCallback, pUser, devid_kStageAti1);
         if (nByte == kNothingYet) continue;
         if (nByte < 0) {
             urs_StopTimer(pPort);
             return 0;
         }
-        if (echo.Feed(nByte)) {
-            if (nByte == '\r') ++nLine;
-            else if (nByte != '\n' && nLine < 4 && apLines[nLine]) apLines[nLine]->Append(nByte);
-        }
-        ok.Feed(nByte);
+        answer.Feed(nByte);
     }
     urs_StopTimer(pPort);
     os_TrimInPlace(pszVersion);

@@ -28,8 +28,9 @@ std::uint32_t FlagsOfModel(const char *pszModel)
     return cat_FlagsForId(nId);
 }
 
-// The nIndex-th (from 0) non-empty line of a text, lines ending at CR or LF; empty when missing.
-void NthLine(const char *pszText, int nIndex, char *pszLine, int nLineSize)
+} // namespace
+
+void devid_detail::NthLine(const char *pszText, int nIndex, char *pszLine, int nLineSize)
 {
     pszLine[0] = '\0';
     const char *p = pszText;
@@ -46,8 +47,6 @@ void NthLine(const char *pszText, int nIndex, char *pszLine, int nLineSize)
         p += nLength;
     }
 }
-
-} // namespace
 
 bool devid_IsIdentified(int nStatus)
 {
@@ -139,10 +138,10 @@ int devid_Identify(UrsPort *pPort, char *pszModel, char *pszVersion, char *pszCo
     } else if (bAti4Mode) {
         // The "ATI4\r" page: a title line, then model, version and country.
         send("ATI4\r", 0);
-        NthLine(szAnswer, 1, pszModel, devid_kTextLen);
-        NthLine(szAnswer, 2, pszVersion, devid_kTextLen);
+        devid_detail::NthLine(szAnswer, 1, pszModel, devid_kTextLen);
+        devid_detail::NthLine(szAnswer, 2, pszVersion, devid_kTextLen);
         send("ATI4\r", 0);
-        NthLine(szAnswer, 3, pszCountry, devid_kTextLen);
+        devid_detail::NthLine(szAnswer, 3, pszCountry, devid_kTextLen);
     } else if (nFlags & FLF_ROCKWELL) {
         if (!send("ATI3\r", 1)) nResult = devid_cNoVersion;
         if (const char *pszDash = std::strchr(szAnswer, '-'))

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ravelin/ident/devid.h"
+#include "ravelin/ident/devid_answer.h"
 #include "ravelin/serial/urswin32.h"
 #include "ravelin/support/log.h"
 
@@ -72,33 +73,44 @@ int devid_IdentifyLucent(UrsPort *pPort, LucentFlashInfo *pLucent, int nTimeout,
     devid_SendCommand(pPort, szAnswer, sizeof szAnswer, nTimeout, pfnCallback, pUser, "ATE1\r", 1);
     if (!devid_SendCommand(pPort, szAnswer, sizeof szAnswer, nTimeout, pfnCallback, pUser, "ATI5\r", 1))
         return devid_cLucentNoAnswer;
-    pLucent->nType = devid_LucentTypeCode(szAnswer[0]);
-
-    const char *pszMarker = nullptr;
-    char achFour[4] = {0, 0, 0, 0};
-    if (std::strstr(szAnswer, "RRFL")) {
-        // The flash version follows the sector marker: "...RRFL,40,10AF".
-        pLucent->nSectorSize = SectorSize(szAnswer, &pszMarker);
-        if (!pszMarker) return devid_cLucentRead;
-        const char *pszDigits = pszMarker + 4;
-        for (int i = 0; i < 4 && pszDigits[i]; ++i) achFour[i] = pszDigits[i];
-        pLucent->nFlashVersion = devid_ParseFlashVersion(achFour);
-        return devid_cLucentRead;
-    }
+    if (devid_detail::ReadAti5Answer(szAnswer, pLucent)) return devid_cLucentRead;
 
     // Older parts tell their flash only through the variant's own query, version before the marker.
     pLucent->nSectorSize = 0;
     pLucent->nFlashVersion = 0;
     if (!devid_SendCommand(pPort, szAnswer, sizeof szAnswer, nTimeout, pfnCallback, pUser, kFlashQueries[nVariant], 1))
         return devid_cLucentNoFlashQuery;
-    pLucent->nSectorSize = SectorSize(szAnswer, &pszMarker);
-    if (!pszMarker) return devid_cLucentRead;
+    devid_detail::ReadFlashQueryAnswer(szAnswer, pLucent);
+    return devid_cLucentRead;
+}
+
+bool devid_detail::ReadAti5Answer(const char *pszAnswer, LucentFlashInfo *pLucent)
+{
+    pLucent->nType = devid_LucentTypeCode(pszAnswer[0]);
+    if (!std::strstr(pszAnswer, "RRFL")) return false;
+    // The flash version follows the sector marker: "...RRFL,40,10AF".
+    const char *pszMarker = nullptr;
+    pLucent->nSectorSize = SectorSize(pszAnswer, &pszMarker);
+    if (!pszMarker) return true;
+    char achFour[4] = {0, 0, 0, 0};
+    const char *pszDigits = pszMarker + 4;
+    for (int i = 0; i < 4 && pszDigits[i]; ++i) achFour[i] = pszDigits[i];
+    pLucent->nFlashVersion = devid_ParseFlashVersion(achFour);
+    return true;
+}
+
+void devid_detail::ReadFlashQueryAnswer(const char *pszAnswer, LucentFlashInfo *pLucent)
+{
+    const char *pszMarker = nullptr;
+    pLucent->nSectorSize = SectorSize(pszAnswer, &pszMarker);
+    pLucent->nFlashVersion = 0;
+    if (!pszMarker) return;
     // Fewer than four characters before the marker: the missing leading digits count as 0.
-    int nAvailable = static_cast<int>(pszMarker - szAnswer);
+    char achFour[4] = {0, 0, 0, 0};
+    int nAvailable = static_cast<int>(pszMarker - pszAnswer);
     for (int i = 0; i < 4; ++i) {
         int nFrom = nAvailable - 4 + i;
-        if (nFrom >= 0) achFour[i] = szAnswer[nFrom];
+        if (nFrom >= 0) achFour[i] = pszAnswer[nFrom];
     }
     pLucent->nFlashVersion = devid_ParseFlashVersion(achFour);
-    return devid_cLucentRead;
 }

@@ -55,8 +55,12 @@ bool CheckSectionArgument(const char *pszSection) {
     return true;
 }
 
-// Looks at the tokens of one physical line; opens sections and adds entries to the open one.
-void ParseLine(char *pszLine, ll_List *pProfileList, pfl_Section *pOpen, bool *pbOpen) {
+// Looks at the tokens of one physical line: sink.Section(token) for each section header,
+// sink.Entry(name, value) for the entry it holds (value nullptr when nothing follows the name).
+// *pbOpen tells whether a section is open, before and after the line. The reader and the writer's
+// check of its own lines both go through here, so what is written is read by the same rules.
+template <typename Sink>
+void ReadLineItems(char *pszLine, bool *pbOpen, Sink &sink) {
     char *p = pszLine;
     for (;;) {
         while (IsSeparator(*p)) ++p;  // runs of separators count as one; leading ones skipped
@@ -69,30 +73,107 @@ void ParseLine(char *pszLine, ll_List *pProfileList, pfl_Section *pOpen, bool *p
 
         if (pszToken[0] == ';') return;  // a comment: the rest of the line is ignored
         if (pszToken[0] == '[' && pszToken[nToken - 1] == ']') {
-            if (*pbOpen) ll_Append(pProfileList, pOpen, sizeof *pOpen, __LINE__, kModule);
-            std::memset(pOpen, 0, sizeof *pOpen);
-            os_CopyTrimmed(pOpen->szSectionName, pszToken, pfl_kSectionNameLen);
-            ll_CreateList(&pOpen->EntryList, ll_kDataList);
+            sink.Section(pszToken);
             *pbOpen = true;
             if (chEnd == '\0') return;
             continue;
         }
         if (!*pbOpen) continue;  // lines before the first section are ignored
 
-        pfl_Entry entry;
-        std::memset(&entry, 0, sizeof entry);
-        os_CopyTrimmed(entry.szEntry, pszToken, pfl_kEntryLen);
+        const char *pszValue = nullptr;
         if (chEnd != '\0') {
             // The value is the rest of the line (it may hold "=") up to a CR or LF.
             while (IsLineEnd(*p)) ++p;
-            char *pszValue = p;
+            pszValue = p;
             while (*p != '\0' && !IsLineEnd(*p)) ++p;
             *p = '\0';
-            os_CopyTrimmed(entry.szValue, pszValue, pfl_kValueLen);
         }
-        ll_Append(&pOpen->EntryList, &entry, sizeof entry, __LINE__, kModule);
+        sink.Entry(pszToken, pszValue);
         return;
     }
+}
+
+// The reader's sink: opens sections and adds entries to the open one.
+struct ProfileSink {
+    ll_List *pProfileList;
+    pfl_Section *pOpen;
+    bool bOpen;
+
+    void Section(const char *pszToken) {
+        if (bOpen) ll_Append(pProfileList, pOpen, sizeof *pOpen, __LINE__, kModule);
+        std::memset(pOpen, 0, sizeof *pOpen);
+        os_CopyTrimmed(pOpen->szSectionName, pszToken, pfl_kSectionNameLen);
+        ll_CreateList(&pOpen->EntryList, ll_kDataList);
+    }
+    void Entry(const char *pszToken, const char *pszValue) {
+        pfl_Entry entry;
+        std::memset(&entry, 0, sizeof entry);
+        os_CopyTrimmed(entry.szEntry, pszToken, pfl_kEntryLen);
+        if (pszValue != nullptr) os_CopyTrimmed(entry.szValue, pszValue, pfl_kValueLen);
+        ll_Append(&pOpen->EntryList, &entry, sizeof entry, __LINE__, kModule);
+    }
+};
+
+// The writer's sink: what one line reads back as.
+struct CheckSink {
+    int nSections = 0;
+    int nEntries = 0;
+    char szSection[pfl_kSectionNameLen] = "";
+    pfl_Entry entry{};
+
+    void Section(const char *pszToken) {
+        ++nSections;
+        os_CopyTrimmed(szSection, pszToken, pfl_kSectionNameLen);
+    }
+    void Entry(const char *pszToken, const char *pszValue) {
+        ++nEntries;
+        os_CopyTrimmed(entry.szEntry, pszToken, pfl_kEntryLen);
+        entry.szValue[0] = '\0';
+        if (pszValue != nullptr) os_CopyTrimmed(entry.szValue, pszValue, pfl_kValueLen);
+    }
+};
+
+// True when the reader takes the line as one physical line (no longer than it reads at a time,
+// and no Ctrl-Z, which ends the file for it) and finds in it what expect accepts.
+template <typename Expect>
+bool ReadsBack(const char *pszLine, bool bOpen, Expect expect) {
+    size_t nLength = std::strlen(pszLine);
+    if (nLength > static_cast<size_t>(pfl_kLineLen) || std::strchr(pszLine, 0x1A) != nullptr) return false;
+    char szCopy[pfl_kLineLen + 1];
+    std::memcpy(szCopy, pszLine, nLength + 1);
+    CheckSink sink;
+    ReadLineItems(szCopy, &bOpen, sink);
+    return expect(sink);
+}
+
+// The header line of a section, in a form the reader reads back as the same stored name. A name
+// cut to fit its capacity has lost its closing bracket: the bracket goes back at the position that
+// is cut off again on reading, after blanks that reading trims away.
+bool SectionLine(const pfl_Section *pSection, char *pszLine, size_t nSize) {
+    const char *pszName = pSection->szSectionName;
+    auto same = [pszName](const CheckSink &sink) {
+        return sink.nSections == 1 && sink.nEntries == 0 && std::strcmp(sink.szSection, pszName) == 0;
+    };
+    std::snprintf(pszLine, nSize, "%s", pszName);
+    if (ReadsBack(pszLine, false, same)) return true;
+    std::snprintf(pszLine, nSize, "%-*s]", pfl_kSectionNameLen - 1, pszName);
+    return ReadsBack(pszLine, false, same);
+}
+
+// The line of an entry: "name = value"; "name=value" when only that fits the reader's line; either
+// after a blank when the name itself would read as a comment or a section header (a name such as
+// ";x" comes from an indented line, and is read back from one).
+bool EntryLine(const pfl_Entry *pEntry, char *pszLine, size_t nSize) {
+    auto same = [pEntry](const CheckSink &sink) {
+        return sink.nSections == 0 && sink.nEntries == 1 && std::strcmp(sink.entry.szEntry, pEntry->szEntry) == 0 &&
+               std::strcmp(sink.entry.szValue, pEntry->szValue) == 0;
+    };
+    static const char *const kFormats[] = {"%s = %s", "%s=%s", " %s = %s", " %s=%s"};
+    for (const char *pszFormat : kFormats) {
+        std::snprintf(pszLine, nSize, pszFormat, pEntry->szEntry, pEntry->szValue);
+        if (ReadsBack(pszLine, true, same)) return true;
+    }
+    return false;
 }
 
 bool WriteText(osfl_Handle hFile, const char *pszText) {
@@ -128,10 +209,10 @@ ll_List *pfl_ReadProfile(ll_List *pProfileList, const char *szFileName) {
 
     pfl_Section open;
     std::memset(&open, 0, sizeof open);
-    bool bOpen = false;
+    ProfileSink sink{pProfile, &open, false};
     char szLine[pfl_kLineLen + 1];
-    while (gn_ReadString(hFile, szLine, pfl_kLineLen)) ParseLine(szLine, pProfile, &open, &bOpen);
-    if (bOpen) ll_Append(pProfile, &open, sizeof open, __LINE__, kModule);
+    while (gn_ReadString(hFile, szLine, pfl_kLineLen)) ReadLineItems(szLine, &sink.bOpen, sink);
+    if (sink.bOpen) ll_Append(pProfile, &open, sizeof open, __LINE__, kModule);
     osfl_Close(hFile);
     return pProfile;
 }
@@ -244,17 +325,35 @@ int pfl_WriteProfile(ll_List *pProfileList, const char *szFileName) {
     char szLine[pfl_kEntryLen + pfl_kValueLen + 8];
     ll_Iterator itSection;
     ll_CreateIterator(&itSection, pProfileList);
-    for (void *p = ll_First(&itSection); p != nullptr; p = ll_Next(&itSection)) {
+    // A line the reader would read as something else (cut in two by its line length, cut short by a
+    // line end or Ctrl-Z in a value, a header that lost its bracket) would come back as other
+    // settings: such a profile is not written at all.
+    bool bReadable = true;
+    for (void *p = ll_First(&itSection); p != nullptr && bReadable; p = ll_Next(&itSection)) {
         pfl_Section *pSection = static_cast<pfl_Section *>(p);
-        std::snprintf(szLine, sizeof szLine, "%s\r\n", pSection->szSectionName);
-        bOk = WriteText(hFile, szLine) && bOk;
+        if (!SectionLine(pSection, szLine, sizeof szLine)) {
+            log_Write(__LINE__, kModule, "Cannot write %s: section %s would not read back", szFileName,
+                      pSection->szSectionName);
+            bReadable = false;
+            break;
+        }
+        bOk = WriteText(hFile, szLine) && WriteText(hFile, "\r\n") && bOk;
         ll_Iterator itEntry;
         ll_CreateIterator(&itEntry, &pSection->EntryList);
         for (void *q = ll_First(&itEntry); q != nullptr; q = ll_Next(&itEntry)) {
             pfl_Entry *pEntry = static_cast<pfl_Entry *>(q);
-            std::snprintf(szLine, sizeof szLine, "%s = %s\r\n", pEntry->szEntry, pEntry->szValue);
-            bOk = WriteText(hFile, szLine) && bOk;
+            if (!EntryLine(pEntry, szLine, sizeof szLine)) {
+                log_Write(__LINE__, kModule, "Cannot write %s: entry %s of %s would not read back", szFileName,
+                          pEntry->szEntry, pSection->szSectionName);
+                bReadable = false;
+                break;
+            }
+            bOk = WriteText(hFile, szLine) && WriteText(hFile, "\r\n") && bOk;
         }
+    }
+    if (!bReadable) {
+        osfl_AbandonReplace(&replacement);
+        return 0;
     }
     if (!bOk) {
         log_Write(__LINE__, kModule, "Cannot write %s: %s", szFileName, os_ErrorText(os_LastError()));

@@ -46,8 +46,11 @@ int pfl_SetString(ll_List *pProfileList, const char *pszSection, const char *psz
 int pfl_DeleteSection(ll_List *pProfileList, const char *pszSection);
 
 // Writes the whole profile to the file (CR LF line ends), through a new file that takes the old
-// one's place only when complete. 1 when written, 0 when it could not be written; the old file
-// then stays as it was.
+// one's place only when complete. Every line is written so that reading the file gives back the
+// same sections and entries: "name=value" where "name = value" would not fit the reader's line,
+// and a cut section name with its closing bracket where reading cuts it off again. 1 when
+// written; 0 when it could not be written, or when some entry would not read back as it is (too
+// long for one line, or holding a line end or Ctrl-Z); the old file then stays as it was.
 int pfl_WriteProfile(ll_List *pProfileList, const char *szFileName);
 
 // Destroys every section's entry list, the section list and the profile header. Returns 1.

@@ -38,6 +38,53 @@ TEST(Bank, NumbersPortsAndRefusesATakenOne) {
   EXPECT_FALSE(exists(bank.path(1)));  // nothing is linked before start()
 }
 
+// A device file whose Siemens speed list holds no number ("115200,iemens.block.3 = 04"): building the
+// device let the number conversion's own exception out, which no caller of the bank expects.
+const unsigned char kSiemensSpeedsWithoutANumber[] = {
+    0x70, 0x6f, 0x72, 0x74, 0x20, 0x3d, 0x20, 0x31, 0x32, 0x0a, 0x6e, 0x61, 0x6d, 0x65, 0x20, 0x3d,
+    0x20, 0x4d, 0x43, 0x37, 0x35, 0x20, 0x6d, 0x6f, 0x64, 0x75, 0x6c, 0x65, 0x0a, 0x66, 0x61, 0x6d,
+    0x69, 0x6c, 0x79, 0x20, 0x3d, 0x20, 0x73, 0x69, 0x65, 0x6d, 0x65, 0x6e, 0x73, 0x0a, 0x73, 0x69,
+    0x65, 0x6d, 0x65, 0x6e, 0x73, 0x2e, 0x73, 0x70, 0x65, 0x65, 0x64, 0x73, 0x20, 0x3d, 0x20, 0x31,
+    0x31, 0x35, 0x32, 0x30, 0x30, 0x2c, 0x69, 0x65, 0x6d, 0x65, 0x6e, 0x73, 0x2e, 0x62, 0x6c, 0x6f,
+    0x63, 0x6b, 0x2e, 0x33, 0x20, 0x3d, 0x20, 0x30, 0x34, 0x2c, 0x20, 0x30, 0x34, 0x2c, 0x30, 0x31,
+    0x0a,
+};
+
+TEST(Bank, RefusesAFamilyKeyThatDoesNotReadAsADeviceFileError) {
+  const std::string text(reinterpret_cast<const char*>(kSiemensSpeedsWithoutANumber),
+                         sizeof kSiemensSpeedsWithoutANumber);
+  const std::vector<modemsim::DeviceConfig> configs = modemsim::parseBank(text);
+  ASSERT_EQ(configs.size(), 1u);
+  struct Case {
+    std::string speeds;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {configs[0].get("siemens.speeds"), false},
+      {"fast", false},
+      {"115200, 99999999999999999999", false},
+      {"115200, 57600", true},
+  };
+  for (const Case& c : cases) {
+    modemsim::DeviceConfig config = configs[0];
+    config.set("siemens.speeds", c.speeds);
+    modemsim::Bank bank;
+    if (c.accepted) {
+      EXPECT_NO_THROW(bank.add(config)) << c.speeds;
+      continue;
+    }
+    try {
+      bank.add(config);
+      ADD_FAILURE() << "accepted siemens.speeds = " << c.speeds;
+    } catch (const modemsim::ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find("siemens.speeds"), std::string::npos) << e.what();
+      EXPECT_TRUE(bank.devices().empty());
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "siemens.speeds = " << c.speeds << " escaped as " << e.what();
+    }
+  }
+}
+
 TEST(Bank, LinksWhileRunningAndCleansUp) {
   std::string dir;
   {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,14 @@ class SiemensModule : public modemsim::Dialogue {
       : config_(config),
         ready_ms_(config.getInt("siemens.ready_ms", 0)),
         no_ready_(config.getBool("fault.siemens.no_ready")) {
-    for (const std::string& speed : items(config, "siemens.speeds")) speeds_.push_back(std::stol(speed));
+    for (const std::string& speed : items(config, "siemens.speeds")) {
+      // A device file error, like any other: the conversion's own exception says only "stol".
+      try {
+        speeds_.push_back(std::stol(speed));
+      } catch (const std::logic_error&) {
+        throw modemsim::ConfigError("'siemens.speeds' needs speeds in bits per second, not '" + speed + "'");
+      }
+    }
     if (speeds_.empty()) speeds_ = {115200, 57600};
   }
 

@@ -49,6 +49,14 @@ TEST_F(PrivateProfileTest, IntegersUseLeadingDigitsAndDefaultOnlyWhenMissingOrEm
     EXPECT_EQ(2147483647, ProfileGetInt(ini, "s", "huge", 5));
 }
 
+TEST_F(PrivateProfileTest, SectionKeysAreThoseOfTheFirstSectionInFileOrder)
+{
+    dir.write("test.ini", "k0=x\n[S]\n b = 1\n; c=2\nplain line\na=3\nb=4\n[s]\nd=5\n[T]\ne=6\n");
+    EXPECT_EQ((std::vector<std::string>{"b", "a", "b"}), ProfileSectionKeys(ini, "s"));
+    EXPECT_TRUE(ProfileSectionKeys(ini, "absent").empty());
+    EXPECT_TRUE(ProfileSectionKeys(dir.file("no-such.ini"), "S").empty());
+}
+
 TEST_F(PrivateProfileTest, WriteCreatesTheFileWithCrLfLines)
 {
     ASSERT_TRUE(ProfileWriteString(ini, "3", "ModelName", "AB12"));

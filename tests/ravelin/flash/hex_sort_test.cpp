@@ -294,6 +294,31 @@ TEST(HexSort, RejectedInputsSayWhatAndWhere)
     EXPECT_EQ(ENOENT, noOutput.work->nFailureError);
 }
 
+// An extended address record of one byte has its checksum where the base's low byte belongs. The
+// sorter once took that checksum as part of the base and placed the data at 0xAB500000, where the
+// record parser (and so the image check) reads the base as 0xAB00: found by the sorter's fuzz target.
+TEST(HexSort, ExtendedRecordTooShortForABaseIsRefused)
+{
+    flashtest::TempDir tmp;
+    std::string in = tmp.file("in.hex"), out = tmp.file("out.hex");
+    const unsigned char kInput[] = {
+        ':', '0', '1', '0', '0', '0', '0', '0', '4', 'A', 'B', '5', '0', '\r', '\n',
+        ':', '0', '1', '0', '0', '0', '0', '0', '0', '1', '1', 'E', 'E', '\r', '\n',
+    };
+    writeFile(in, std::string(reinterpret_cast<const char *>(kInput), sizeof kInput));
+    Sorter sorter;
+    EXPECT_EQ(-1, sorter.sort(in, out));
+    EXPECT_EQ(hex_kSortNotARecord, sorter.work->nFailure);
+    EXPECT_EQ(1u, sorter.work->nFailureLine);
+    EXPECT_FALSE(flashtest::fileExists(out));
+
+    // Two bytes or more carry the base; extra bytes after them change nothing.
+    writeFile(in, crlfLines({":03000004AB50CC32", hexRecord(0, 0x10, {0x11}), kEndRecord}));
+    Sorter longer;
+    ASSERT_EQ(0, longer.sort(in, out));
+    EXPECT_EQ(crlfLines({":02000004AB50FF", hexRecord(0, 0x10, {0x11}), kEndRecord}), readFile(out));
+}
+
 TEST(HexSort, LinesPassedOnWithoutBeingUnderstoodAreWarnedAbout)
 {
     flashtest::TempDir tmp;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ravelin/support/pfl.h"
 #include "support_test_util.h"
@@ -225,6 +226,87 @@ TEST_F(ProfileTest, DeleteSectionRemovesFirstMatchOnly) {
     EXPECT_EQ(pfl_DeleteSection(m_pProfile, "missing"), 0);
     ASSERT_EQ(pfl_WriteProfile(m_pProfile, m_path.c_str()), 1);
     EXPECT_EQ(ReadFile(m_path), "[B]\r\ny = 2\r\n[A]\r\nx = 3\r\n");
+}
+
+// Every section and entry of a profile, in order, as the list holds them.
+std::vector<std::string> Contents(ll_List *pProfile) {
+    std::vector<std::string> items;
+    ll_Iterator itSection;
+    ll_CreateIterator(&itSection, pProfile);
+    for (void *p = ll_First(&itSection); p != nullptr; p = ll_Next(&itSection)) {
+        pfl_Section *pSection = static_cast<pfl_Section *>(p);
+        items.push_back(pSection->szSectionName);
+        ll_Iterator itEntry;
+        ll_CreateIterator(&itEntry, &pSection->EntryList);
+        for (void *q = ll_First(&itEntry); q != nullptr; q = ll_Next(&itEntry)) {
+            pfl_Entry *pEntry = static_cast<pfl_Entry *>(q);
+            items.push_back(std::string(pEntry->szEntry) + "\x01" + pEntry->szValue);
+        }
+    }
+    return items;
+}
+
+// A profile that was read, written back and read again holds what it held. The writer once wrote
+// every entry as "name = value", so a line of 131 or 132 characters grew past the 132 the reader
+// takes at a time and came back as two entries, and a section name cut to 39 characters lost its
+// closing bracket and came back as an entry: both found by the profile fuzz target.
+TEST_F(ProfileTest, WrittenProfileReadsBackAsItWas) {
+    const unsigned char kFuzzInput[] = {
+        0x6f, 0x0a, 0x5b, 0x64, 0x5d, 0x0a, 0x4d, 0x4f, 0x44, 0x45, 0x4c, 0x5f, 0x31, 0x3d, 0x31, 0x2c,
+        0x7b, 0x2c, 0x7b, 0x3d, 0x32, 0x41, 0x7d, 0x2c, 0x7b, 0x50, 0x42, 0x7d, 0x2c, 0x7b, 0x43, 0x46,
+        0x7d, 0x2c, 0x7b, 0x22, 0x22, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x4e, 0x31, 0x30, 0x5f, 0x5f,
+        0x63, 0x78, 0x78, 0x61, 0x62, 0x69, 0x76, 0x31, 0x32, 0x31, 0x5f, 0x5f, 0x76, 0x6d, 0x69, 0x5f,
+        0x63, 0x6c, 0x61, 0x73, 0x73, 0x5f, 0x74, 0x79, 0x70, 0x65, 0x5f, 0x69, 0xff, 0xff, 0xff, 0xff,
+        0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+        0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7b, 0x4c, 0x2e, 0x73, 0x33,
+        0x37, 0x7d, 0x61, 0x64, 0x65, 0x32, 0x3d, 0x35, 0x2d, 0x33, 0x2c, 0x37, 0x75, 0x6d, 0x43, 0x6f,
+        0x6d, 0x62, 0x69, 0x6e, 0x65, 0x64, 0x3d, 0x3d, 0x78,
+    };
+    struct Case {
+        const char *what;
+        std::string bytes;
+        std::string written;  // the rewritten file, when it is worth stating
+    } cases[] = {
+        {"the fuzz target's input", std::string(reinterpret_cast<const char *>(kFuzzInput), sizeof kFuzzInput), ""},
+        {"a 132-character line", "[S]\r\nK=" + std::string(130, 'v') + "\r\n",
+         "[S]\r\nK=" + std::string(130, 'v') + "\r\n"},
+        {"a 131-character line", "[S]\r\nK=" + std::string(129, 'v') + "\r\nN=1\r\n",
+         "[S]\r\nK=" + std::string(129, 'v') + "\r\nN = 1\r\n"},
+        {"a line that fits with its blanks", "[S]\r\nK=" + std::string(127, 'v') + "\r\n",
+         "[S]\r\nK = " + std::string(127, 'v') + "\r\n"},
+        {"a section name cut to fit", "[" + std::string(45, 'n') + "]\r\nA=1\r\n[T]\r\nB=2\r\n",
+         "[" + std::string(38, 'n') + "]\r\nA = 1\r\n[T]\r\nB = 2\r\n"},
+        {"a cut section name ending in blanks", "[" + std::string(30, 'n') + std::string(10, ' ') + "x]\r\nA=1\r\n", ""},
+        {"names that start like comments and headers", "[S]\r\n ;x = 1\r\n [y] = 2\r\n", ""},
+    };
+    for (const Case &c : cases) {
+        Load(c.bytes);
+        const std::vector<std::string> before = Contents(m_pProfile);
+        const std::string rewritten = m_dir.file("rewritten.ini");
+        ASSERT_EQ(pfl_WriteProfile(m_pProfile, rewritten.c_str()), 1) << c.what;
+        if (!c.written.empty()) {
+            EXPECT_EQ(ReadFile(rewritten), c.written) << c.what;
+        }
+        ll_List *pAgain = pfl_ReadProfile(nullptr, rewritten.c_str());
+        EXPECT_EQ(Contents(pAgain), before) << c.what;
+        pfl_FreeProfile(pAgain);
+    }
+}
+
+// Values that no line can carry back are not written: the file keeps what it held.
+TEST_F(ProfileTest, ValueThatCannotReadBackLeavesTheFileAsItWas) {
+    const std::string original = "[Flash]\r\nHexFile = /images/PADE107.HEX\r\n";
+    const std::string values[] = {
+        "/images/" + std::string(140, 'p') + ".HEX",  // set values may be 159 characters, lines only 132
+        "first\nsecond",                              // a line end inside the value
+        std::string("before\x1a") + "after",          // Ctrl-Z ends the file for the reader
+    };
+    for (const std::string &value : values) {
+        Load(original);
+        ASSERT_EQ(pfl_SetString(m_pProfile, "Flash", "HexFile", value.c_str()), 1);
+        EXPECT_EQ(pfl_WriteProfile(m_pProfile, m_path.c_str()), 0) << value;
+        EXPECT_EQ(ReadFile(m_path), original) << value;
+    }
 }
 
 TEST_F(ProfileTest, WriteToUnwritablePlaceReportsFailure) {
