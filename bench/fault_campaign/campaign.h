@@ -46,6 +46,9 @@ private:
     std::mt19937_64 m_engine;
 };
 
+// One Intel HEX record line with its checksum and CR LF, upper-case digits.
+std::string hexRecord(int type, std::uint32_t offset, const std::vector<std::uint8_t> &data);
+
 std::uint64_t runSeed(std::uint64_t campaignSeed, long index);
 
 // Everything one run is: the device, the image, the faults, the update record's settings, and what

@@ -48,6 +48,20 @@ long countEntries(const std::string &dir, const std::string &prefix = "")
     return count;
 }
 
+// A loader of records of a fixed pattern at 0x8000 and its end record; the number of lines is what
+// the allowance of a full flash counts on (fault_draw.cpp).
+std::string loaderFile(int records, std::uint8_t seed)
+{
+    std::string text;
+    for (int r = 0; r < records; ++r) {
+        std::vector<std::uint8_t> data(16);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(seed + r * 3 + static_cast<int>(i));
+        text += hexRecord(0, static_cast<std::uint32_t>(0x8000 + r * 16), data);
+    }
+    return text + ":00000001FF\r\n";
+}
+
 // What the process holds while no update runs: compared after each group of runs.
 struct Holdings {
     long descriptors = 0;
@@ -83,13 +97,8 @@ struct Workspace {
         fs::create_directories(temp);
         // Loader files of our own: the Lucent/Agere new loaders (4 and 3 records and their end
         // record) and a small Rockwell loader under the name taken when the catalogue names none.
-        writeFile(root + "/NewFlashLdr.hex",
-                  ":1080000030313233343536373839303132333435B8\r\n:1080100033343536373839303132333435363738F8\r\n"
-                  ":1080200036373839303132333435363738393A3B2C\r\n:108030003940414243444546474849404142434419\r\n"
-                  ":00000001FF\r\n");
-        writeFile(root + "/OcmFldr.hex",
-                  ":1080000090919293949596979899909192939495B8\r\n:1080100093949596979899909192939495969798F8\r\n"
-                  ":1080200096979899909192939495969798999A9B2C\r\n:00000001FF\r\n");
+        writeFile(root + "/NewFlashLdr.hex", loaderFile(4, 0x30));
+        writeFile(root + "/OcmFldr.hex", loaderFile(3, 0x90));
         writeFile(root + "/F35Aload.s37",
                   "S0030000FC\r\nS2140000000102030405060708090A0B0C0D0E0F1043\r\nS9030000FC\r\n");
         os_SetExeDirForTesting(root.c_str());

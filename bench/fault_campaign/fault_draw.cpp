@@ -16,6 +16,8 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Images
 
+} // namespace
+
 std::string hexRecord(int type, std::uint32_t offset, const std::vector<std::uint8_t> &data)
 {
     unsigned sum = static_cast<unsigned>(data.size()) + ((offset >> 8) & 0xFF) + (offset & 0xFF) +
@@ -32,6 +34,8 @@ std::string hexRecord(int type, std::uint32_t offset, const std::vector<std::uin
     std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
     return line + text + "\r\n";
 }
+
+namespace {
 
 struct HexImage {
     std::string text;
