@@ -146,6 +146,19 @@ TEST_F(RockwellTest, EveryConfirmationTheDeviceMayGiveAndTheMissingOnes)
     }
 }
 
+TEST_F(RockwellTest, AnImageLineDamagedOnTheWayIsNoSuccess)
+{
+    // The 100th byte the device hears lies in the image's second line: "AT**\r" is 5 bytes, the
+    // loader 70, the first image line 17. The loader refuses that record and, since it does not
+    // hold the image, never confirms it; the host's wait for the confirmation ends the update.
+    modemsim::Device &dev = rockwell("fault.corrupt_every = 100\nfault.direction = from_host");
+    EXPECT_EQ(FR_VERIFY_FAILED, flash());
+    EXPECT_EQ("1", value(3, "rockwell.bad_lines"));
+    EXPECT_EQ(std::vector<std::uint8_t>(16, 0xFF), dev.state().flash.read(0x10100, 16));
+    EXPECT_EQ(byteRun(0x80, 16), dev.state().flash.read(0x10110, 16)) << "the lines after it still went out";
+    expectPortFree();
+}
+
 TEST_F(RockwellTest, TheLoaderComesFromTheImagePrefixThenTheModelThenTheDefault)
 {
     chiptest::writeFile(dir.file("c7load.s37"), "S9030000FC\r\n");  // found without regard to case
@@ -210,11 +223,13 @@ TEST_F(RockwellTest, FilesThatCannotBeSentLeaveTheDeviceUntouched)
 TEST_F(RockwellTest, A126CharacterLineIsTheLongestThatGoesOut)
 {
     // A record of 57 data bytes is 125 characters; one more character makes the longest line allowed.
+    // Such a line is no record the loader takes: it goes out whole, and the loader, refusing it,
+    // does not confirm the image.
     std::string line = hexRecord(0, 0, byteRun(0, 57)) + "F";
     ASSERT_EQ(126u, line.size());
     setImage("RCIMAGE.HEX", crlfLines({line, ":00000001FF"}));
     rockwell();
-    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ(FR_VERIFY_FAILED, flash());
     EXPECT_EQ(crlfLines({line, ":00000001FF"}), value(3, "rockwell.image"));
 }
 
