@@ -18,6 +18,7 @@
 //   fault.rockwell.nvram = on        "Upload NV_Ram Data ..\r\n" instead of "Download flash code ..\r\n"
 //   fault.rockwell.no_flash_code = on  nothing after the loader
 //   fault.rockwell.no_final = on     nothing after the image
+//   fault.rockwell.late_final = MS   the final line leaves MS milliseconds late (scaled)
 //
 // Kept in the device state: rockwell.loader and rockwell.image (every byte of the two stages as
 // heard, line ends included), rockwell.flow ("on" when the host had CTS flow control set at "AT**"),
@@ -70,7 +71,10 @@ class RockwellLoader : public modemsim::Dialogue {
         ok_banner_(config.getBool("fault.rockwell.ok_banner")),
         nvram_(config.getBool("fault.rockwell.nvram")),
         no_flash_code_(config.getBool("fault.rockwell.no_flash_code")),
-        no_final_(config.getBool("fault.rockwell.no_final")) {}
+        no_final_(config.getBool("fault.rockwell.no_final")),
+        late_final_ms_(config.getInt("fault.rockwell.late_final", 0)) {}
+
+  void onTimer(modemsim::Device& dev) override { dev.send(final_); }
 
   bool onCommand(modemsim::Device& dev, const std::string& line) override {
     const std::string command = upper(line);
@@ -135,13 +139,18 @@ class RockwellLoader : public modemsim::Dialogue {
       base_ = ((static_cast<uint32_t>(data[0]) << 8) | data[1]) << 16;
     } else if (type == 1) {
       dev.releaseStream();
-      if (!no_final_ && !bad_line_) dev.send(final_);
+      if (no_final_ || bad_line_) return;
+      if (late_final_ms_ > 0)
+        dev.setTimer(this, late_final_ms_);
+      else
+        dev.send(final_);
     }
   }
 
   const std::string banner_;
   const std::string final_;
   const bool no_banner_, ok_banner_, nvram_, no_flash_code_, no_final_;
+  const long late_final_ms_;
   Stage stage_ = Stage::kLoader;
   std::string line_;
   uint32_t base_ = 0;

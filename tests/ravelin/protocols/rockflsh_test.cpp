@@ -146,6 +146,29 @@ TEST_F(RockwellTest, EveryConfirmationTheDeviceMayGiveAndTheMissingOnes)
     }
 }
 
+TEST_F(RockwellTest, ALateFinalConfirmationCountsOnlyWithinItsWait)
+{
+    // The final confirmation is waited for 30 s: half of it is waited out, one and a half are not.
+    const struct {
+        const char *late;
+        int result;
+    } cases[] = {{"15000", FR_SUCCESSFUL}, {"45000", FR_VERIFY_FAILED}};
+    int port = 3;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.late);
+        modemsim::Device &dev = rockwell("port = " + std::to_string(port) + "\nfault.rockwell.late_final = " + c.late);
+        DeviceUpdate one;
+        ASSERT_EQ(1, flsh_InitDeviceUpdate(&one, portName(port).c_str()));
+        std::snprintf(one.szImagePath, sizeof one.szImagePath, "%s", update.szImagePath);
+        one.flags = update.flags;
+        one.restoreDefaults = 0;
+        EXPECT_EQ(c.result, rockflsh_Flash(flsh_ProgressCallback, &one));
+        EXPECT_EQ(byteRun(0x80, 16), dev.state().flash.read(0x10110, 16)) << "programmed either way";
+        flsh_FreeDeviceUpdate(&one);
+        ++port;
+    }
+}
+
 TEST_F(RockwellTest, AnImageLineDamagedOnTheWayIsNoSuccess)
 {
     // The 100th byte the device hears lies in the image's second line: "AT**\r" is 5 bytes, the
