@@ -50,7 +50,7 @@ struct Row {
 
 void printRow(const char *protocol, const char *kind, const Row &row)
 {
-    std::printf("%-9s %-18s %5ld %5ld %5ld  %-22s %6ld %7ld %5ld %5ld %5ld\n", protocol, kind, row.runs, row.correct,
+    std::printf("%-9s %-18s %5ld %5ld %5ld  %-34s %6ld %7ld %5ld %5ld %5ld\n", protocol, kind, row.runs, row.correct,
                 row.failed, row.codeList().c_str(), row.wrongDetectable, row.wrongUndetectable, row.hangs,
                 row.portsHeld, row.leaks);
 }
@@ -71,7 +71,7 @@ void printReport(const Options &options, const std::vector<RunPlan> &plans, cons
         rows[{static_cast<int>(plans[i].protocol), static_cast<int>(plans[i].kind)}].add(outcomes[i]);
         total.add(outcomes[i]);
     }
-    std::printf("\n%-9s %-18s %5s %5s %5s  %-22s %6s %7s %5s %5s %5s\n", "protocol", "fault kind", "runs", "ok",
+    std::printf("\n%-9s %-18s %5s %5s %5s  %-34s %6s %7s %5s %5s %5s\n", "protocol", "fault kind", "runs", "ok",
                 "fail", "codes (code x runs)", "wrong", "undet.", "hang", "port", "leak");
     int lastProtocol = -1;
     for (const auto &entry : rows) {

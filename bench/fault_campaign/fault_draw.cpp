@@ -141,11 +141,16 @@ void addLineDrop(Rng &rng, FaultSet &set, const Traffic &traffic, RunPlan &plan)
     }
 }
 
-// Just under or just over one of the protocol's answer time-outs.
+// Just under or just over a time-out.
+std::string nearTimeout(Rng &rng, long timeoutMs)
+{
+    return number(rng.chance(0.5) ? timeoutMs * 9 / 10 : timeoutMs * 11 / 10);
+}
+
+// Every answer late, near one of the protocol's answer time-outs (the shortest one decides).
 void addDelay(Rng &rng, FaultSet &set, const std::vector<long> &timeoutsMs)
 {
-    long timeout = rng.pick(timeoutsMs);
-    set.set("fault.delay_ms", number(rng.chance(0.5) ? timeout * 9 / 10 : timeout * 11 / 10));
+    set.set("fault.delay_ms", nearTimeout(rng, rng.pick(timeoutsMs)));
     set.family = true;
 }
 
@@ -250,7 +255,13 @@ void drawGeneric(Rng &rng, RunPlan &plan, FaultSet &set, const std::vector<Fault
             set.set("loader.version", rng.pick(std::vector<std::string>{"1.05", "1.7", "x.yz", "123.45", "2.0", "1.07"}));
             break;
         case FaultKind::kDelay:
-            addDelay(rng, set, {1000, 3000, 10000});
+            // The block prompt (10 s) and the block's answer (20 s) one at a time; the others by
+            // delaying every answer.
+            switch (rng.range(0, 2)) {
+            case 0: set.set("loader.late_prompt", number(block) + ":" + nearTimeout(rng, 10000)); break;
+            case 1: set.set("loader.late_block", number(block) + ":" + nearTimeout(rng, 20000)); break;
+            default: addDelay(rng, set, {1000, 3000}); break;
+            }
             break;
         default:
             break;
@@ -384,7 +395,10 @@ void drawRockwell(Rng &rng, RunPlan &plan, FaultSet &set, const std::vector<Faul
             }
             break;
         case FaultKind::kDelay:
-            addDelay(rng, set, {10000});
+            if (rng.chance(0.5))
+                set.set("fault.rockwell.late_final", nearTimeout(rng, 30000));
+            else
+                addDelay(rng, set, {10000});
             break;
         default:
             break;
@@ -445,7 +459,10 @@ void drawSiemens(Rng &rng, RunPlan &plan, FaultSet &set, const std::vector<Fault
             }
             break;
         case FaultKind::kDelay:
-            addDelay(rng, set, {10000});
+            if (rng.chance(0.5))
+                set.set("fault.siemens.late_block", number(rng.range(1, blocks)) + ":" + nearTimeout(rng, 30000));
+            else
+                addDelay(rng, set, {10000});
             break;
         default:
             break;
