@@ -89,6 +89,18 @@ void printReport(const Options &options, const std::vector<RunPlan> &plans, cons
     for (const auto &line : integrityTable())
         std::printf("  %-9s %s\n", line.first.c_str(), line.second.c_str());
 
+    // The undetectable ones by protocol, so that any of them can be replayed and looked at.
+    std::map<int, std::string> undetectable;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        std::string &list = undetectable[static_cast<int>(plans[i].protocol)];
+        if (outcomes[i].undetectable && list.size() < 60)
+            list += (list.empty() ? "" : " ") + std::to_string(plans[i].index);
+    }
+    for (const auto &entry : undetectable)
+        if (!entry.second.empty())
+            std::printf("undetectable, %s: runs %s%s\n", protocolName(static_cast<Protocol>(entry.first)),
+                        entry.second.c_str(), entry.second.size() >= 60 ? " ..." : "");
+
     long failedRuns = 0;
     for (size_t i = 0; i < plans.size(); ++i) {
         if (!runFailed(outcomes[i]))

@@ -261,8 +261,10 @@ void runOne(const Workspace &workspace, const RunPlan &plan, int port, RunOutcom
         checkPortFree(plan, device, portName, outcome);
         bank.stop();
         judge(plan, device, outcome);
-        if (options.verbose && runFailed(outcome))
-            std::fprintf(stderr, "run %ld transcript:\n%s\n", plan.index, device.transcript().text().c_str());
+        if (options.verbose && (runFailed(outcome) || outcome.undetectable))
+            std::fprintf(stderr, "run %ld (%s) transcript:\n%s\n", plan.index,
+                         outcome.memoryExact ? "memory exact" : outcome.memoryDiff.c_str(),
+                         device.transcript().text().c_str());
         flsh_FreeDeviceUpdate(&update);
     } catch (const std::exception &error) {
         outcome.problems.push_back(std::string("the simulated device could not be set up: ") + error.what());
