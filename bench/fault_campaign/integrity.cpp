@@ -44,8 +44,9 @@ bool lineCorruptionEscapes(const TranscriptFacts &facts, const std::string &pref
             corrupted[index] = static_cast<char>(corrupted[index] ^ 0x5A);
     size_t start = 0;
     for (size_t index : facts.corruptedFromHost) {
-        size_t lineStart = facts.hostBytes.rfind("\r\n", index);
-        lineStart = lineStart == std::string::npos ? 0 : lineStart + 2;
+        // The line starts after the last line end (or the CR of a command) before the hit.
+        size_t lineStart = index == 0 ? std::string::npos : facts.hostBytes.find_last_of("\r\n", index - 1);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
         size_t lineEnd = facts.hostBytes.find("\r\n", index);
         if (lineEnd == std::string::npos || lineStart < start)
             continue;
