@@ -56,6 +56,8 @@ int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate);
 // Sends one open file (lucflsh_kLoaderFile or lucflsh_kImageFile) line by line, waiting for each
 // line's acknowledgement. A version the device announces on the way lands in pszVersion
 // (flsh_kLoaderVersionLen bytes). Returns 0, FR_ABORTED, FR_BAD_HEX, FR_VERIFY_FAILED or FR_TIMEOUT.
+// An image line the device gives up (NOK1, NOK4) is not sent again, the transfer goes on with the
+// next line, and the file ends with FR_VERIFY_FAILED instead of 0.
 int lucflsh_SendFile(DeviceUpdate *pOwner, UrsPort *pPort, proto_LineFile *pFile, int nKind, char *pszVersion,
                      ProgressCallback pfnProgress, int nVariant);
 

@@ -43,9 +43,13 @@ int writeLine(UrsPort *pPort, const char *pszLine, int nLength, DeviceUpdate *pO
     return 1;
 }
 
+// What recoverRejectedLine returns for a line the device gave up (NOK1, NOK4): the transfer goes on
+// as the device expects, but the device does not hold that line.
+constexpr int kLineGivenUp = -1;
+
 // The device rejected an image line. After NOK2 and NOK3 it wants the line again: up to four writes,
 // each followed by a wait for a plain "OK". After NOK1 and NOK4 the transfer goes on with the next
-// line. Returns 0 to go on, FR_VERIFY_FAILED or FR_ABORTED.
+// line. Returns 0 to go on, kLineGivenUp, FR_VERIFY_FAILED or FR_ABORTED.
 int recoverRejectedLine(UrsPort *pPort, const char *pszLine, int nLength, long nLine, int nAnswer,
                         DeviceUpdate *pOwner, ProgressCallback pfnProgress, int nPercent)
 {
@@ -53,7 +57,7 @@ int recoverRejectedLine(UrsPort *pPort, const char *pszLine, int nLength, long n
         return FR_ABORTED;
     if (nAnswer == lucflsh_cNok1 || nAnswer == lucflsh_cNok4) {
         log_Write(__LINE__, kModule, "Line %ld answered %s, going on with the next line", nLine, answerName(nAnswer));
-        return 0;
+        return kLineGivenUp;
     }
     log_Write(__LINE__, kModule, "Line %ld answered %s, sending it again", nLine, answerName(nAnswer));
     for (int nTry = 1; nTry <= lucflsh_kResendTries; ++nTry) {
@@ -98,6 +102,7 @@ int awaitLoaderLine(UrsPort *pPort, const char *pszLine, int nLength, long nLine
 }
 
 // Waits for an image line's answer, once more after a time-out, and recovers a rejected line.
+// Returns 0, kLineGivenUp, or the result that ends the transfer.
 int awaitImageLine(UrsPort *pPort, const char *pszLine, int nLength, long nLine, int nTimeout, char *pszVersion,
                    DeviceUpdate *pOwner, ProgressCallback pfnProgress, int nPercent)
 {
@@ -144,6 +149,7 @@ int lucflsh_SendFile(DeviceUpdate *pOwner, UrsPort *pPort, proto_LineFile *pFile
 
     int nPercent = 0;
     long nLine = 0;
+    long nGivenUp = 0;
     for (;;) {
         if (nLine % kYieldEvery == 0) {
             log_Write(__LINE__, kModule, "Call os_yield");
@@ -180,7 +186,9 @@ int lucflsh_SendFile(DeviceUpdate *pOwner, UrsPort *pPort, proto_LineFile *pFile
             int nTimeout = nLine <= 2 ? lucflsh_kEraseTimeout : lucflsh_kImageLineTimeout;
             nAnswer = awaitImageLine(pPort, szLine, nLength, nLine, nTimeout, pszVersion, pOwner, pfnProgress, nPercent);
         }
-        if (nAnswer != 0)
+        if (nAnswer == kLineGivenUp)
+            ++nGivenUp;
+        else if (nAnswer != 0)
             return nAnswer;
 
         nPercent = proto_LinePercent(pFile);
@@ -191,6 +199,12 @@ int lucflsh_SendFile(DeviceUpdate *pOwner, UrsPort *pPort, proto_LineFile *pFile
     }
 
     log_Write(__LINE__, kModule, "**** We are done reading the file ****");
+    // The device went on after each line it gave up, but it does not hold them: the image is not
+    // in its flash as sent, and that must not read as a success.
+    if (nGivenUp > 0) {
+        log_Write(__LINE__, kModule, "%ld line(s) given up by the device: the update failed", nGivenUp);
+        return FR_VERIFY_FAILED;
+    }
     log_Write(__LINE__, kModule, "**** Percent %d ****", nPercent);
     log_Write(__LINE__, kModule, "We are done, set percent to 100 and status to flsh_cProgramDone");
     if (!pfnProgress(pOwner, flsh_cProgramDone, 100, 0))

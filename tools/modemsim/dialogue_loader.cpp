@@ -24,6 +24,8 @@
 //   loader.error_count = 1         device accepted before it) this many times
 //   loader.no_prompt_block = 0     from the k-th block on, "ATFLP" gets no "G"
 //   loader.silent_block = 0        say nothing after the k-th block
+//   loader.late_prompt = K:MS      the "G" for the K-th block leaves MS milliseconds late (scaled)
+//   loader.late_block = K:MS       the answer to the K-th block leaves MS milliseconds late (scaled)
 //   loader.pace_input = <throttle> bytes from the host take the line time at the loader's speed
 //                                  before the loader answers (for throughput measurements)
 //
@@ -80,6 +82,13 @@ void bump(modemsim::DeviceState& state, const std::string& name) {
   state.setValue(name, std::to_string((value.empty() ? 0 : std::stol(value)) + 1));
 }
 
+// "K:MS" -> {K, MS}; {0, 0} when absent or unreadable.
+std::pair<long, long> lateAnswer(const std::string& text) {
+  long block = 0, ms = 0;
+  if (std::sscanf(text.c_str(), " %ld:%ld", &block, &ms) != 2) return {0, 0};
+  return {block, ms};
+}
+
 class FlashLoader : public modemsim::Dialogue {
  public:
   explicit FlashLoader(const modemsim::DeviceConfig& config)
@@ -92,6 +101,8 @@ class FlashLoader : public modemsim::Dialogue {
         error_count_(config.getInt("loader.error_count", 1)),
         no_prompt_block_(config.getInt("loader.no_prompt_block", 0)),
         silent_block_(config.getInt("loader.silent_block", 0)),
+        late_prompt_(lateAnswer(config.get("loader.late_prompt"))),
+        late_block_(lateAnswer(config.get("loader.late_block"))),
         pace_input_(config.getBool("loader.pace_input", config.throttle)) {}
 
   bool onCommand(modemsim::Device& dev, const std::string& line) override {
@@ -105,6 +116,12 @@ class FlashLoader : public modemsim::Dialogue {
     if (command != "AT*FS") return false;
     enter(dev);
     return true;
+  }
+
+  void onTimer(modemsim::Device& dev) override {
+    std::string late;
+    late.swap(late_answer_);
+    answer(dev, late);
   }
 
   bool onByte(modemsim::Device& dev, uint8_t byte) override {
@@ -204,7 +221,7 @@ class FlashLoader : public modemsim::Dialogue {
       header_.clear();
       data_.clear();
       state_ = State::kHeader;
-      answer(dev, "G");
+      answerBlock(dev, late_prompt_, blockNumber(), "G");
     } else if (command == "ATFLEND") {
       leave(dev);
     } else {
@@ -237,12 +254,12 @@ class FlashLoader : public modemsim::Dialogue {
     bool inject = error_block_ > 0 && number == error_block_ && rejected_ < error_count_;
     if (sum != checksum || inject) {
       ++rejected_;
-      answer(dev, "\r\nERROR\r\n");
+      answerBlock(dev, late_block_, number, "\r\nERROR\r\n");
       return;
     }
     // The loader erases what the block covers and programs it.
     if (!dev.state().flash.program(address_, data_)) {
-      answer(dev, "\r\nERROR\r\n");
+      answerBlock(dev, late_block_, number, "\r\nERROR\r\n");
       return;
     }
     ++accepted_;
@@ -250,7 +267,17 @@ class FlashLoader : public modemsim::Dialogue {
     char entry[32];
     std::snprintf(entry, sizeof entry, "%X:%zX;", static_cast<unsigned>(address_), data_.size());
     dev.state().setValue("loader.blocks", dev.state().value("loader.blocks") + entry);
-    answer(dev, "\r\nOK\r\n");
+    answerBlock(dev, late_block_, number, "\r\nOK\r\n");
+  }
+
+  // An answer about block `number`, at once or, when `late` names that block, after its delay.
+  void answerBlock(modemsim::Device& dev, const std::pair<long, long>& late, long number, const std::string& bytes) {
+    if (late.first > 0 && late.first == number) {
+      late_answer_ = bytes;
+      dev.setTimer(this, late.second);
+      return;
+    }
+    answer(dev, bytes);
   }
 
   const std::string version_;
@@ -262,6 +289,8 @@ class FlashLoader : public modemsim::Dialogue {
   const long error_count_;
   const long no_prompt_block_;
   const long silent_block_;
+  const std::pair<long, long> late_prompt_;
+  const std::pair<long, long> late_block_;
   const bool pace_input_;
 
   State state_ = State::kSync;
@@ -275,6 +304,7 @@ class FlashLoader : public modemsim::Dialogue {
   size_t length_ = 0;
   uint32_t address_ = 0;
   long long rx_free_ns_ = 0;
+  std::string late_answer_;  // what the timer sends
 };
 
 const modemsim::DialogueRegistrar kRegistrar("loader", [](const modemsim::DeviceConfig& config) {

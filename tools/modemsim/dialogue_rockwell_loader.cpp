@@ -4,7 +4,10 @@
 // program as text lines up to its end record (a line starting S7, S8 or S9); the loader then says
 // "Download flash code ..\r\n" and takes the Intel HEX image as text lines up to the end-of-file
 // record, programs the data records into flash and says "Device successfully programmed\r\n". The
-// device is then back in command mode. Lines are never acknowledged one by one.
+// device is then back in command mode. Lines are never acknowledged one by one. The loader checks
+// every image record: a line that is no well-formed record with a checksum that adds up is not
+// programmed, and the loader then never says the final line, since the device does not hold the
+// image.
 //
 // Device file keys:
 //   family = rockwell-loader
@@ -15,11 +18,12 @@
 //   fault.rockwell.nvram = on        "Upload NV_Ram Data ..\r\n" instead of "Download flash code ..\r\n"
 //   fault.rockwell.no_flash_code = on  nothing after the loader
 //   fault.rockwell.no_final = on     nothing after the image
+//   fault.rockwell.late_final = MS   the final line leaves MS milliseconds late (scaled)
 //
 // Kept in the device state: rockwell.loader and rockwell.image (every byte of the two stages as
 // heard, line ends included), rockwell.flow ("on" when the host had CTS flow control set at "AT**"),
 // rockwell.speed (the host's speed then), rockwell.entries, rockwell.defaults (factory-defaults
-// restores), and the image's data records in flash memory.
+// restores), rockwell.bad_lines (image lines refused), and the image's data records in flash memory.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -67,7 +71,10 @@ class RockwellLoader : public modemsim::Dialogue {
         ok_banner_(config.getBool("fault.rockwell.ok_banner")),
         nvram_(config.getBool("fault.rockwell.nvram")),
         no_flash_code_(config.getBool("fault.rockwell.no_flash_code")),
-        no_final_(config.getBool("fault.rockwell.no_final")) {}
+        no_final_(config.getBool("fault.rockwell.no_final")),
+        late_final_ms_(config.getInt("fault.rockwell.late_final", 0)) {}
+
+  void onTimer(modemsim::Device& dev) override { dev.send(final_); }
 
   bool onCommand(modemsim::Device& dev, const std::string& line) override {
     const std::string command = upper(line);
@@ -82,6 +89,7 @@ class RockwellLoader : public modemsim::Dialogue {
     stage_ = Stage::kLoader;
     line_.clear();
     base_ = 0;
+    bad_line_ = false;
     dev.takeStream(this);
     if (ok_banner_) {
       dev.ok();
@@ -117,6 +125,7 @@ class RockwellLoader : public modemsim::Dialogue {
     std::vector<uint8_t> record = recordBytes(text);
     if (record.empty()) {
       bump(dev.state(), "rockwell.bad_lines");
+      bad_line_ = true;
       return;
     }
     const uint32_t offset = (static_cast<uint32_t>(record[1]) << 8) | record[2];
@@ -130,16 +139,22 @@ class RockwellLoader : public modemsim::Dialogue {
       base_ = ((static_cast<uint32_t>(data[0]) << 8) | data[1]) << 16;
     } else if (type == 1) {
       dev.releaseStream();
-      if (!no_final_) dev.send(final_);
+      if (no_final_ || bad_line_) return;
+      if (late_final_ms_ > 0)
+        dev.setTimer(this, late_final_ms_);
+      else
+        dev.send(final_);
     }
   }
 
   const std::string banner_;
   const std::string final_;
   const bool no_banner_, ok_banner_, nvram_, no_flash_code_, no_final_;
+  const long late_final_ms_;
   Stage stage_ = Stage::kLoader;
   std::string line_;
   uint32_t base_ = 0;
+  bool bad_line_ = false;  // an image line of this download was refused
 };
 
 const modemsim::DialogueRegistrar kRegistrar("rockwell-loader", [](const modemsim::DeviceConfig& config) {

@@ -15,11 +15,13 @@
 //   fault.siemens.block.N = 04,04,01   the answers to block N (1-based), taken in turn: each time the
 //                                      block arrives the module says them up to the first of 01, 02,
 //                                      03 or "--" (nothing at all); once used up, blocks get 01
+//   fault.siemens.late_block = N:MS    the last answer to block N leaves MS milliseconds late (scaled)
 //
 // Kept in the device state: siemens.file (length byte and data of every accepted block, which is the
 // download file when everything was accepted), siemens.blocks (blocks heard, resends included),
 // siemens.flow ("on" when the host had CTS flow control set at "AT^SFDL"), siemens.speed, siemens.entries.
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -43,6 +45,9 @@ class SiemensModule : public modemsim::Dialogue {
       : config_(config),
         ready_ms_(config.getInt("siemens.ready_ms", 0)),
         no_ready_(config.getBool("fault.siemens.no_ready")) {
+    long block = 0, ms = 0;
+    if (std::sscanf(config.get("fault.siemens.late_block").c_str(), " %ld:%ld", &block, &ms) == 2)
+      late_block_ = {block, ms};
     for (const std::string& speed : items(config, "siemens.speeds")) {
       // A device file error, like any other: the conversion's own exception says only "stol".
       try {
@@ -83,7 +88,12 @@ class SiemensModule : public modemsim::Dialogue {
     return true;
   }
 
-  void onTimer(modemsim::Device& dev) override { dev.send(std::string(1, '\x01')); }
+  // The ready byte, or a late block answer.
+  void onTimer(modemsim::Device& dev) override {
+    std::string bytes = late_answer_.empty() ? std::string(1, '\x01') : late_answer_;
+    late_answer_.clear();
+    dev.send(bytes);
+  }
 
  private:
   enum class Stage { kLength, kData };
@@ -136,8 +146,15 @@ class SiemensModule : public modemsim::Dialogue {
       break;
     }
     if (terminal == "01") append(dev.state(), "siemens.file", block_);
-    if (terminal == "01" || terminal == "02" || terminal == "03")
-      dev.send(std::string(1, static_cast<char>(std::stoi(terminal))));
+    if (terminal == "01" || terminal == "02" || terminal == "03") {
+      const std::string bytes(1, static_cast<char>(std::stoi(terminal)));
+      if (late_block_.first == block_number_) {
+        late_answer_ = bytes;
+        dev.setTimer(this, late_block_.second);
+      } else {
+        dev.send(bytes);
+      }
+    }
     if (terminal != "02") ++block_number_;
   }
 
@@ -152,6 +169,8 @@ class SiemensModule : public modemsim::Dialogue {
   size_t length_ = 0;
   long block_number_ = 1;
   std::map<long, size_t> cursors_;
+  std::pair<long, long> late_block_{0, 0};
+  std::string late_answer_;  // what the timer sends instead of the ready byte
 };
 
 const modemsim::DialogueRegistrar kRegistrar("siemens", [](const modemsim::DeviceConfig& config) {

@@ -410,6 +410,39 @@ TEST_F(FlashUpdateTest, SilenceAfterABlockIsATimeout)
     EXPECT_EQ(FR_TIMEOUT, flash());
 }
 
+TEST_F(FlashUpdateTest, LatePromptsAndAnswersCountOnlyWithinTheirWaits)
+{
+    // The prompt is waited for 10 s and a block's answer 20 s: half of each is waited out, one and a
+    // half are a time-out. Two blocks; the second one's prompt or answer is late.
+    const struct {
+        const char *keys;
+        int result;
+        size_t blocks;  // blocks the device programmed
+    } cases[] = {
+        {"loader.late_prompt = 2:5000\n", FR_SUCCESSFUL, 2},
+        {"loader.late_prompt = 2:15000\n", FR_TIMEOUT, 1},
+        {"loader.late_block = 2:10000\n", FR_SUCCESSFUL, 2},
+        {"loader.late_block = 2:30000\n", FR_TIMEOUT, 2},
+    };
+    int port = 3;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.keys);
+        modemsim::Device &dev = loader(c.keys, port);
+        writeImage(run(0x0000, 0x1080, 18));
+        DeviceUpdate one;
+        ASSERT_EQ(1, flsh_InitDeviceUpdate(&one, portName(port).c_str()));
+        std::snprintf(one.szImagePath, sizeof one.szImagePath, "%s", update.szImagePath);
+        one.keepBootSector = 1;
+        one.restoreDefaults = 0;
+        EXPECT_EQ(c.result, flsh_Update(flsh_ProgressCallback, &one));
+        EXPECT_EQ(c.blocks, blocksOf(dev).size());
+        if (c.result == FR_SUCCESSFUL)
+            expectDeviceHoldsImage(dev);
+        flsh_FreeDeviceUpdate(&one);
+        ++port;
+    }
+}
+
 int cancelAfterFirstBlock(DeviceUpdate *owner, int status, std::int32_t value, std::intptr_t detail)
 {
     if (status == flsh_cProgramming)

@@ -298,16 +298,18 @@ TEST_F(LucentFlashTest, RejectedImageLinesAreResentOrSkippedAndNeverTakenForAnAc
         const char *pszFault;
         int nExpected;
         bool bLine3Programmed;
+        bool bRestSent;          // the lines after line 3 went out
         const char *pszAnswers;  // what the device recorded
     } const kCases[] = {
         // "Send it again": accepted on the third write.
-        {"fault.lucent.nok = 3:2:2\n", FR_SUCCESSFUL, true, "3:NOK2;3:NOK2"},
-        {"fault.lucent.nok = 3:3:1\n", FR_SUCCESSFUL, true, "3:NOK3"},
+        {"fault.lucent.nok = 3:2:2\n", FR_SUCCESSFUL, true, true, "3:NOK2;3:NOK2"},
+        {"fault.lucent.nok = 3:3:1\n", FR_SUCCESSFUL, true, true, "3:NOK3"},
         // Still rejected after the first write and four more: the update fails.
-        {"fault.lucent.nok = 3:3\n", FR_VERIFY_FAILED, false, "3:NOK3;3:NOK3;3:NOK3;3:NOK3;3:NOK3"},
-        // The device gives the line up: the transfer goes on with the next one.
-        {"fault.lucent.nok = 3:1\n", FR_SUCCESSFUL, false, "3:NOK1"},
-        {"fault.lucent.nok = 3:4\n", FR_SUCCESSFUL, false, "3:NOK4"},
+        {"fault.lucent.nok = 3:3\n", FR_VERIFY_FAILED, false, false, "3:NOK3;3:NOK3;3:NOK3;3:NOK3;3:NOK3"},
+        // The device gives the line up: the transfer goes on with the next one, as the device
+        // expects, but a device without that line is no success.
+        {"fault.lucent.nok = 3:1\n", FR_VERIFY_FAILED, false, true, "3:NOK1"},
+        {"fault.lucent.nok = 3:4\n", FR_VERIFY_FAILED, false, true, "3:NOK4"},
     };
     int nPort = 3;
     for (const Case &c : kCases) {
@@ -326,7 +328,7 @@ TEST_F(LucentFlashTest, RejectedImageLinesAreResentOrSkippedAndNeverTakenForAnAc
             EXPECT_EQ(line3, dev.state().flash.read(48, 16));
         else
             EXPECT_EQ(std::vector<std::uint8_t>(16, 0xFF), dev.state().flash.read(48, 16));
-        if (c.nExpected == FR_SUCCESSFUL)
+        if (c.bRestSent)
             EXPECT_EQ(image.bytes.back(), dev.state().flash.byte(static_cast<std::uint32_t>(image.bytes.size() - 1)));
         else
             EXPECT_EQ(0xFF, dev.state().flash.byte(64)) << "nothing after the rejected line";
@@ -442,14 +444,15 @@ TEST_F(LucentFlashTest, TheLogSaysWhichLineGotWhichAnswer)
     update.restoreDefaults = 0;
     log_SetEnabled(true);
     ASSERT_NE(nullptr, log_Open());
-    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ(FR_VERIFY_FAILED, flash());
     log_Close();
     log_SetEnabled(false);
     std::string log = lucenttest::readFile(dir.file("log.txt"));
     EXPECT_NE(std::string::npos, log.find("Line 2 answered NOK1, going on with the next line")) << log;
     EXPECT_NE(std::string::npos, log.find("Line 4 answered NOK2, sending it again")) << log;
     EXPECT_NE(std::string::npos, log.find("Line 4 accepted after 1 resend(s)")) << log;
-    EXPECT_NE(std::string::npos, log.find("nFlashReturn 0")) << log;
+    EXPECT_NE(std::string::npos, log.find("1 line(s) given up by the device: the update failed")) << log;
+    EXPECT_NE(std::string::npos, log.find("nFlashReturn 4")) << log;
 }
 
 TEST_F(LucentFlashTest, ALineThatCannotBeWrittenIsReportedAndEndsWithoutSuccess)

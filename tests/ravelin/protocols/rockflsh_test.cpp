@@ -146,6 +146,42 @@ TEST_F(RockwellTest, EveryConfirmationTheDeviceMayGiveAndTheMissingOnes)
     }
 }
 
+TEST_F(RockwellTest, ALateFinalConfirmationCountsOnlyWithinItsWait)
+{
+    // The final confirmation is waited for 30 s: half of it is waited out, one and a half are not.
+    const struct {
+        const char *late;
+        int result;
+    } cases[] = {{"15000", FR_SUCCESSFUL}, {"45000", FR_VERIFY_FAILED}};
+    int port = 3;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.late);
+        modemsim::Device &dev = rockwell("port = " + std::to_string(port) + "\nfault.rockwell.late_final = " + c.late);
+        DeviceUpdate one;
+        ASSERT_EQ(1, flsh_InitDeviceUpdate(&one, portName(port).c_str()));
+        std::snprintf(one.szImagePath, sizeof one.szImagePath, "%s", update.szImagePath);
+        one.flags = update.flags;
+        one.restoreDefaults = 0;
+        EXPECT_EQ(c.result, rockflsh_Flash(flsh_ProgressCallback, &one));
+        EXPECT_EQ(byteRun(0x80, 16), dev.state().flash.read(0x10110, 16)) << "programmed either way";
+        flsh_FreeDeviceUpdate(&one);
+        ++port;
+    }
+}
+
+TEST_F(RockwellTest, AnImageLineDamagedOnTheWayIsNoSuccess)
+{
+    // The 100th byte the device hears lies in the image's second line: "AT**\r" is 5 bytes, the
+    // loader 70, the first image line 17. The loader refuses that record and, since it does not
+    // hold the image, never confirms it; the host's wait for the confirmation ends the update.
+    modemsim::Device &dev = rockwell("fault.corrupt_every = 100\nfault.direction = from_host");
+    EXPECT_EQ(FR_VERIFY_FAILED, flash());
+    EXPECT_EQ("1", value(3, "rockwell.bad_lines"));
+    EXPECT_EQ(std::vector<std::uint8_t>(16, 0xFF), dev.state().flash.read(0x10100, 16));
+    EXPECT_EQ(byteRun(0x80, 16), dev.state().flash.read(0x10110, 16)) << "the lines after it still went out";
+    expectPortFree();
+}
+
 TEST_F(RockwellTest, TheLoaderComesFromTheImagePrefixThenTheModelThenTheDefault)
 {
     chiptest::writeFile(dir.file("c7load.s37"), "S9030000FC\r\n");  // found without regard to case
@@ -210,11 +246,13 @@ TEST_F(RockwellTest, FilesThatCannotBeSentLeaveTheDeviceUntouched)
 TEST_F(RockwellTest, A126CharacterLineIsTheLongestThatGoesOut)
 {
     // A record of 57 data bytes is 125 characters; one more character makes the longest line allowed.
+    // Such a line is no record the loader takes: it goes out whole, and the loader, refusing it,
+    // does not confirm the image.
     std::string line = hexRecord(0, 0, byteRun(0, 57)) + "F";
     ASSERT_EQ(126u, line.size());
     setImage("RCIMAGE.HEX", crlfLines({line, ":00000001FF"}));
     rockwell();
-    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ(FR_VERIFY_FAILED, flash());
     EXPECT_EQ(crlfLines({line, ":00000001FF"}), value(3, "rockwell.image"));
 }
 

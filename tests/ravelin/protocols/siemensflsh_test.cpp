@@ -129,6 +129,23 @@ TEST_F(SiemensTest, EveryBlockAnswer)
     }
 }
 
+TEST_F(SiemensTest, ALateBlockAnswerCountsOnlyWithinItsWait)
+{
+    // The wait for a block's answer is 30 s: half of it is waited out, one and a half are not.
+    const struct {
+        const char *late;
+        int result;
+    } cases[] = {{"2:15000", FR_SUCCESSFUL}, {"2:45000", FR_VERIFY_FAILED}};
+    int port = 3;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.late);
+        module(std::string("fault.siemens.late_block = ") + c.late, port);
+        EXPECT_EQ(c.result, flash(port));
+        EXPECT_EQ("3", value(port, "siemens.blocks")) << "each block sent once";
+        ++port;
+    }
+}
+
 TEST_F(SiemensTest, TheFileIsCheckedBeforeTheModuleIsTouched)
 {
     struct Case {
