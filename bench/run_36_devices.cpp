@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/sample_image.h"
 #include "tools/modemsim/modemsim.h"
 
 namespace {
@@ -57,40 +57,6 @@ bool CopyFile(const std::string &from, const std::string &to)
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     out << in.rdbuf();
     return in.good() && out.good();
-}
-
-std::string Record(int type, unsigned offset, const unsigned char *data, unsigned count)
-{
-    unsigned sum = count + (offset >> 8) + (offset & 0xFF) + static_cast<unsigned>(type);
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, ":%02X%04X%02X", count, offset & 0xFFFF, static_cast<unsigned>(type));
-    std::string line = buffer;
-    for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02X", data[i]);
-        line += buffer;
-        sum += data[i];
-    }
-    std::snprintf(buffer, sizeof buffer, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buffer;
-}
-
-// Random data from 0x0200 on (clear of the boot jump at 0), 16 bytes a record.
-std::vector<unsigned char> WriteImage(const std::string &path, unsigned bytes)
-{
-    std::mt19937 rng(11);
-    std::vector<unsigned char> data(bytes);
-    std::ofstream out(path, std::ios::binary);
-    for (unsigned i = 0; i < bytes; i += 16) {
-        unsigned address = 0x0200 + i;
-        if (i == 0 || address % 0x10000 < 16) {
-            unsigned char base[2] = {static_cast<unsigned char>(address >> 24), static_cast<unsigned char>(address >> 16)};
-            out << Record(4, 0, base, 2);
-        }
-        for (unsigned k = 0; k < 16; ++k) data[i + k] = static_cast<unsigned char>(rng());
-        out << Record(0, address & 0xFFFF, &data[i], 16);
-    }
-    out << ":00000001FF\r\n";
-    return data;
 }
 
 struct Measured {
@@ -148,7 +114,7 @@ Measured Measure(const std::string &exe, const std::string &dir, int nCount, con
     int nWrong = 0;
     for (int n = 1; n <= nCount; ++n) {
         for (size_t i = 0; i < image.size(); ++i) {
-            if (bank.device(n).state().flash.byte(static_cast<uint32_t>(0x0200 + i)) != image[i]) {
+            if (bank.device(n).state().flash.byte(static_cast<uint32_t>(bench::kImageStart + i)) != image[i]) {
                 ++nWrong;
                 break;
             }
@@ -183,7 +149,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "run_36_devices: cannot set up ravelin-cli and the catalogue in %s\n", dir.c_str());
         return 1;
     }
-    std::vector<unsigned char> image = WriteImage(dir + "/images/PADE107.HEX", nKiB * 1024);
+    std::vector<unsigned char> image = bench::WriteSampleImage(dir + "/images/PADE107.HEX", nKiB * 1024);
     const char *pszScale = std::getenv("SUITE_TIME_SCALE");
     std::printf("run_36_devices: %u KiB image, lines paced at 115200 baud, time scale %s\n", nKiB,
                 pszScale ? pszScale : "1");

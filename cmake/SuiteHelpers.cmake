@@ -36,3 +36,11 @@ function(suite_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# A development tool that no test runs (the screenshot programs): a sanitizer build, which exists
+# only to run the tests, leaves it out of its default build. An explicit --target still builds it.
+function(suite_development_tool name)
+  if(SUITE_SANITIZE)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
+endfunction()
