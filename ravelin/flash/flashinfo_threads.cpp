@@ -38,11 +38,20 @@ std::uint32_t deviceThread(void *pArg)
     return 0;
 }
 
+// A device is done when its result is in and its thread has ended. The body stores the result a
+// moment before its thread ends; a device taken as done in that moment would be taken for one still
+// identifying (and left out of the run), or get its next thread while the last one still runs.
+bool finished(const RunDevice &device)
+{
+    if (flsh_LoadResult(device.pUpdate) == FR_NONE) return false;
+    return !device.pShared || !device.pShared->bThreadRunning.load();
+}
+
 bool allDone(const UpdateRun *pRun, bool bSelectedOnly)
 {
     for (const auto &pDevice : pRun->devices) {
         if (bSelectedOnly && !pDevice->bSelected) continue;
-        if (flsh_LoadResult(pDevice->pUpdate) == FR_NONE) return false;
+        if (!finished(*pDevice)) return false;
     }
     return true;
 }
@@ -130,7 +139,7 @@ bool flsh_RunAllIdentified(UpdateRun *pRun)
     for (auto &pDevice : pRun->devices) {
         int nResult = flsh_LoadResult(pDevice->pUpdate);
         log_Write(__LINE__, kModule, "<%s> Status %d", flsh_PortDisplayName(pDevice->pUpdate), nResult);
-        if (nResult == FR_NONE) bDone = false;
+        if (!finished(*pDevice)) bDone = false;
     }
     log_Write(__LINE__, kModule, "bDone %d\n", bDone ? 1 : 0);
     return bDone;
@@ -162,7 +171,10 @@ bool flsh_RunPoll(UpdateRun *pRun, std::int32_t *pnLowest, char *pszStatusText)
     bool bDone = true;
     for (auto &pDevice : pRun->devices) {
         if (!pDevice->bSelected) continue;
-        if (flsh_LoadResult(pDevice->pUpdate) != FR_NONE) continue;
+        if (flsh_LoadResult(pDevice->pUpdate) != FR_NONE) {
+            if (!finished(*pDevice)) bDone = false;
+            continue;
+        }
         bDone = false;
         char szCode[flsh_kShortCodeLen], szText[flsh_kStatusTextLen];
         std::int32_t nValue = 0;

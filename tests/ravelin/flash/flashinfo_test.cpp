@@ -570,6 +570,76 @@ TEST_F(RunTest, ADeviceStillIdentifyingIsTakenOutAndFreedWhenItsThreadEnds)
     EXPECT_TRUE(slow.expired()) << "the thread's end frees the device it outlived";
 }
 
+// Bodies that store their result first and end only when the test lets them: the moment between
+// the two is where a result must not yet count.
+void waitForGate()
+{
+    std::unique_lock<std::mutex> lock(g_gateMutex);
+    g_gateCv.wait(lock, [] { return g_bGateOpen; });
+}
+
+int identifiedThenGate(DeviceUpdate *pUpdate)
+{
+    std::snprintf(pUpdate->identity.szModel, devid_kTextLen, "PL1400");
+    std::snprintf(pUpdate->identity.szCountry, devid_kTextLen, "PTT GERMAN");
+    pUpdate->nResult = devid_cIdentified;
+    waitForGate();
+    return 0;
+}
+
+int updatedThenGate(DeviceUpdate *pUpdate)
+{
+    pUpdate->nResult = FR_SUCCESSFUL;
+    waitForGate();
+    return 0;
+}
+
+void openGate()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_gateMutex);
+        g_bGateOpen = true;
+    }
+    g_gateCv.notify_all();
+}
+
+bool resultArrives(UpdateRun *pRun)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (flsh_RunResult(pRun, 0) == FR_NONE && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return flsh_RunResult(pRun, 0) != FR_NONE;
+}
+
+TEST_F(RunTest, AResultCountsOnlyOnceItsThreadHasEnded)
+{
+    flsh_RunAddPort(&run, "\\\\.\\COM1", 38400);
+    g_bGateOpen = false;
+    flsh_RunStartIdentificationWith(&run, identifiedThenGate);
+    ASSERT_TRUE(resultArrives(&run));
+    EXPECT_FALSE(flsh_RunAllIdentified(&run)) << "its thread still runs";
+    EXPECT_FALSE(flsh_RunWaitAllDone(&run, 50));
+    openGate();
+    ASSERT_TRUE(flsh_RunWaitAllDone(&run, 10000));
+    EXPECT_TRUE(flsh_RunAllIdentified(&run));
+    ASSERT_EQ(1, flsh_RunPostProcess(&run, 0)) << "an identified device is kept, not taken for one still identifying";
+
+    // The update's thread the same way: the run is not over while the thread that stored the result
+    // still runs (what comes next opens the port again, or starts the device's next thread).
+    run.devices[0]->bSelected = 1;
+    run.devices[0]->pUpdate->nResult = FR_NONE;
+    g_bGateOpen = false;
+    ASSERT_EQ(1, flsh_RunStartUpdates(&run, 0, 0, 0, 1, updatedThenGate));
+    ASSERT_TRUE(resultArrives(&run));
+    std::int32_t nLowest = 0;
+    EXPECT_FALSE(flsh_RunPoll(&run, &nLowest, nullptr));
+    EXPECT_FALSE(flsh_RunWaitAllDone(&run, 50));
+    openGate();
+    ASSERT_TRUE(flsh_RunWaitAllDone(&run, 10000));
+    EXPECT_TRUE(flsh_RunPoll(&run, &nLowest, nullptr));
+    EXPECT_EQ(FR_SUCCESSFUL, flsh_RunResult(&run, 0));
+}
+
 TEST_F(RunTest, AThreadThatCannotStartGivesItsDeviceAFailureInsteadOfAnEndlessWait)
 {
     flsh_RunAddPort(&run, "\\\\.\\COM1", 38400);
