@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 
+#include "bench/sample_image.h"
 #include "ravelin/protocols/cfflsh.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/protocols/rockflsh.h"
@@ -55,21 +56,6 @@ double cpuSeconds()
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-std::string ihex(int type, unsigned offset, const unsigned char *data, unsigned count)
-{
-    unsigned sum = count + (offset >> 8) + (offset & 0xFF) + static_cast<unsigned>(type);
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, ":%02X%04X%02X", count, offset & 0xFFFF, static_cast<unsigned>(type));
-    std::string line = buffer;
-    for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02X", data[i]);
-        line += buffer;
-        sum += data[i];
-    }
-    std::snprintf(buffer, sizeof buffer, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buffer;
-}
-
 std::string hexImage(unsigned bytes)
 {
     std::mt19937 rng(3);
@@ -77,7 +63,7 @@ std::string hexImage(unsigned bytes)
     for (unsigned a = 0; a < bytes; a += 16) {
         unsigned char data[16];
         for (auto &b : data) b = static_cast<unsigned char>(rng());
-        out += ihex(0, a, data, 16);
+        out += bench::HexRecord(0, a, data, 16);
     }
     return out + ":00000001FF\r\n";
 }

@@ -31,41 +31,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "country/config/private_profile.h"
 #include "tools/modemsim/modemsim.h"
 
 extern char** environ;
 
 namespace {
-
-std::string SourceDir()
-{
-#ifdef SUITE_SOURCE_DIR
-    return SUITE_SOURCE_DIR;
-#else
-    std::string file = __FILE__;
-    size_t at = file.rfind("/bench/");
-    return at == std::string::npos ? std::string(".") : file.substr(0, at);
-#endif
-}
-
-std::string SelfDir()
-{
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    std::string text(path, static_cast<size_t>(n));
-    return text.substr(0, text.rfind('/'));
-}
-
-bool CopyFile(const std::string& from, const std::string& to)
-{
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return in.good() && out.good();
-}
 
 std::string ReadFile(const std::string& path)
 {
@@ -143,8 +115,8 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
     const int parallel = argc > 2 ? std::max(1, std::atoi(argv[2])) : 8;
-    const std::string program = argc > 3 ? argv[3] : SelfDir() + "/country";
-    const std::string source = SourceDir();
+    const std::string program = argc > 3 ? argv[3] : bench::SelfDir() + "/country";
+    const std::string source = bench::SourceDir();
 
     char dirTemplate[] = "/tmp/country-stress-XXXXXX";
     if (mkdtemp(dirTemplate) == nullptr) {
@@ -153,9 +125,9 @@ int main(int argc, char** argv)
     }
     const std::string dir = dirTemplate;
     const std::string exe = dir + "/country";
-    if (!CopyFile(program, exe) || chmod(exe.c_str(), 0755) != 0 ||
-        !CopyFile(source + "/data/country/Country.ini", dir + "/Country.ini") ||
-        !CopyFile(source + "/data/country/Models.ini", dir + "/Models.ini")) {
+    if (!bench::CopyFile(program, exe) || chmod(exe.c_str(), 0755) != 0 ||
+        !bench::CopyFile(source + "/data/country/Country.ini", dir + "/Country.ini") ||
+        !bench::CopyFile(source + "/data/country/Models.ini", dir + "/Models.ini")) {
         std::fprintf(stderr, "country_cli_stress: cannot set up the program and its catalogues in %s\n", dir.c_str());
         return 1;
     }

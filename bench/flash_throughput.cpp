@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "bench/sample_image.h"
 #include "ravelin/flash/flsh.h"
 #include "tools/modemsim/modemsim.h"
 
@@ -27,21 +28,6 @@ int timingCallback(DeviceUpdate *owner, int status, std::int32_t value, std::int
     return flsh_ProgressCallback(owner, status, value, detail);
 }
 
-std::string record(int type, unsigned offset, const unsigned char *data, unsigned count)
-{
-    unsigned sum = count + (offset >> 8) + (offset & 0xFF) + static_cast<unsigned>(type);
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, ":%02X%04X%02X", count, offset & 0xFFFF, static_cast<unsigned>(type));
-    std::string line = buffer;
-    for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02X", data[i]);
-        line += buffer;
-        sum += data[i];
-    }
-    std::snprintf(buffer, sizeof buffer, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buffer;
-}
-
 void writeImage(const std::string &path, unsigned bytes)
 {
     std::mt19937 rng(7);
@@ -49,11 +35,11 @@ void writeImage(const std::string &path, unsigned bytes)
     for (unsigned a = 0; a < bytes; a += 16) {
         if (a % 0x10000 == 0) {
             unsigned char base[2] = {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16)};
-            out << record(4, 0, base, 2);
+            out << bench::HexRecord(4, 0, base, 2);
         }
         unsigned char data[16];
         for (auto &b : data) b = static_cast<unsigned char>(rng());
-        out << record(0, a & 0xFFFF, data, 16);
+        out << bench::HexRecord(0, a & 0xFFFF, data, 16);
     }
     out << ":00000001FF\r\n";
 }

@@ -23,21 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "tools/modemsim/modemsim.h"
 
 namespace {
-
-// The repository's root: this source file lives in its bench/ folder.
-std::string SourceDir()
-{
-#ifdef SUITE_SOURCE_DIR
-    return SUITE_SOURCE_DIR;
-#else
-    std::string file = __FILE__;
-    size_t nAt = file.rfind("/bench/");
-    return nAt == std::string::npos ? std::string(".") : file.substr(0, nAt);
-#endif
-}
 
 constexpr int kPortCount = 36;
 // Sections of the demo bank that answer: a plain modem, a Lucent part, a Rockwell modem, a
@@ -56,23 +45,6 @@ double TimeScale()
 double Seconds(std::chrono::steady_clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
-}
-
-bool CopyFile(const std::string &from, const std::string &to)
-{
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return in.good() && out.good();
-}
-
-std::string SelfDir()
-{
-    char szPath[4096];
-    ssize_t n = readlink("/proc/self/exe", szPath, sizeof szPath - 1);
-    if (n <= 0) return ".";
-    std::string path(szPath, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/'));
 }
 
 // Processor time (user + system) of a running process, in seconds, from /proc/<pid>/stat.
@@ -150,7 +122,7 @@ ProbeRun RunProbe(const std::string &exe, const std::string &dir, const std::vec
 
 int main()
 {
-    const std::string source = SourceDir();
+    const std::string source = bench::SourceDir();
     const double dScale = TimeScale();
 
     // ravelin-cli with the sample catalogue beside it, in a directory of our own.
@@ -161,9 +133,9 @@ int main()
     }
     const std::string dir = szDir;
     const std::string exe = dir + "/ravelin-cli";
-    if (!CopyFile(SelfDir() + "/ravelin-cli", exe) || chmod(exe.c_str(), 0755) != 0 ||
-        !CopyFile(source + "/data/ravelin/Models.ini", dir + "/Models.ini") ||
-        !CopyFile(source + "/data/ravelin/Locks.ini", dir + "/Locks.ini")) {
+    if (!bench::CopyFile(bench::SelfDir() + "/ravelin-cli", exe) || chmod(exe.c_str(), 0755) != 0 ||
+        !bench::CopyFile(source + "/data/ravelin/Models.ini", dir + "/Models.ini") ||
+        !bench::CopyFile(source + "/data/ravelin/Locks.ini", dir + "/Locks.ini")) {
         std::fprintf(stderr, "probe_36_ports: cannot set up ravelin-cli and the catalogue in %s\n", dir.c_str());
         return 1;
     }

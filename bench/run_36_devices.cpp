@@ -19,45 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/sample_image.h"
 #include "tools/modemsim/modemsim.h"
 
 namespace {
 
 constexpr int kPortCount = 36;
-
-std::string SelfDir();
-
-// The repository's root, where the sample catalogue lies: from this source's own path when that is
-// absolute, else two levels above the executable (build/bin).
-std::string SourceDir()
-{
-    std::string file = __FILE__;
-    size_t nAt = file.rfind("/bench/");
-    std::vector<std::string> candidates;
-    if (nAt != std::string::npos && file[0] == '/') candidates.push_back(file.substr(0, nAt));
-    candidates.push_back(SelfDir() + "/../..");
-    for (const std::string &dir : candidates)
-        if (std::ifstream(dir + "/data/ravelin/Models.ini").good()) return dir;
-    return ".";
-}
-
-std::string SelfDir()
-{
-    char szPath[4096];
-    ssize_t n = readlink("/proc/self/exe", szPath, sizeof szPath - 1);
-    if (n <= 0) return ".";
-    std::string path(szPath, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/'));
-}
-
-bool CopyFile(const std::string &from, const std::string &to)
-{
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return in.good() && out.good();
-}
 
 struct Measured {
     double dWall = 0, dCpu = 0;
@@ -141,11 +109,11 @@ int main(int argc, char **argv)
         std::perror("mkdtemp");
         return 1;
     }
-    const std::string dir = szDir, exe = dir + "/ravelin-cli", source = SourceDir();
+    const std::string dir = szDir, exe = dir + "/ravelin-cli", source = bench::SourceDir();
     mkdir((dir + "/images").c_str(), 0755);
-    if (!CopyFile(SelfDir() + "/ravelin-cli", exe) || chmod(exe.c_str(), 0755) != 0 ||
-        !CopyFile(source + "/data/ravelin/Models.ini", dir + "/Models.ini") ||
-        !CopyFile(source + "/data/ravelin/Locks.ini", dir + "/Locks.ini")) {
+    if (!bench::CopyFile(bench::SelfDir() + "/ravelin-cli", exe) || chmod(exe.c_str(), 0755) != 0 ||
+        !bench::CopyFile(source + "/data/ravelin/Models.ini", dir + "/Models.ini") ||
+        !bench::CopyFile(source + "/data/ravelin/Locks.ini", dir + "/Locks.ini")) {
         std::fprintf(stderr, "run_36_devices: cannot set up ravelin-cli and the catalogue in %s\n", dir.c_str());
         return 1;
     }

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/sample_image.h"
 #include "ravelin/catalogue/catalogue.h"
 #include "ravelin/flash/flashinfo.h"
@@ -107,32 +108,6 @@ void WaitForThreads(int nExpected)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kThreadSettleMs);
     while (CountEntries("/proc/self/task") > nExpected && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-std::string SelfDir()
-{
-    char szPath[4096];
-    ssize_t n = readlink("/proc/self/exe", szPath, sizeof szPath - 1);
-    if (n <= 0) return ".";
-    std::string path(szPath, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/'));
-}
-
-// The repository's root, where the sample catalogue lies: the build's source directory, else two
-// levels above the executable (build/bin).
-std::string SourceDir()
-{
-    for (const std::string &dir : {std::string(SUITE_SOURCE_DIR), SelfDir() + "/../.."})
-        if (std::ifstream(dir + "/data/ravelin/Models.ini").good()) return dir;
-    return ".";
-}
-
-bool CopyFile(const std::string &from, const std::string &to)
-{
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return in.good() && out.good();
 }
 
 std::string DeviceText(int nPort)
@@ -299,11 +274,11 @@ int main(int argc, char **argv)
         return 1;
     }
     // The engine's sorted copies of the image go to TMPDIR: a private one shows any left behind.
-    const std::string dir = szDir, imagesDir = dir + "/images", tempDir = dir + "/tmp", source = SourceDir();
+    const std::string dir = szDir, imagesDir = dir + "/images", tempDir = dir + "/tmp", source = bench::SourceDir();
     mkdir(imagesDir.c_str(), 0755);
     mkdir(tempDir.c_str(), 0755);
-    if (!CopyFile(source + "/data/ravelin/Models.ini", dir + "/Models.ini") ||
-        !CopyFile(source + "/data/ravelin/Locks.ini", dir + "/Locks.ini")) {
+    if (!bench::CopyFile(source + "/data/ravelin/Models.ini", dir + "/Models.ini") ||
+        !bench::CopyFile(source + "/data/ravelin/Locks.ini", dir + "/Locks.ini")) {
         std::fprintf(stderr, "soak: cannot copy the sample catalogue from %s/data/ravelin\n", source.c_str());
         return 1;
     }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "bench/fault_campaign/campaign.h"
+#include "bench/sample_image.h"
 #include "ravelin/catalogue/familyflags.h"
 #include "ravelin/flash/flsh.h"
 
@@ -20,19 +21,7 @@ namespace {
 
 std::string hexRecord(int type, std::uint32_t offset, const std::vector<std::uint8_t> &data)
 {
-    unsigned sum = static_cast<unsigned>(data.size()) + ((offset >> 8) & 0xFF) + (offset & 0xFF) +
-                   static_cast<unsigned>(type);
-    char text[16];
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                  static_cast<unsigned>(offset & 0xFFFF), static_cast<unsigned>(type));
-    std::string line = text;
-    for (std::uint8_t byte : data) {
-        std::snprintf(text, sizeof text, "%02X", byte);
-        line += text;
-        sum += byte;
-    }
-    std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text + "\r\n";
+    return bench::HexRecord(type, offset, data.data(), static_cast<unsigned>(data.size()));
 }
 
 namespace {
