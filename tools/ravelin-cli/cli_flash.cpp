@@ -49,8 +49,9 @@ const char kHelp[] =
     "Progress goes to stderr: a bar on a terminal, one line per change otherwise. Why a port could not\n"
     "be opened, or that the line was lost, goes to stderr too (and to \"detail\" with --json).\n"
     "Ctrl-C or SIGTERM stops the update at its next step (result 2) and releases the port.\n"
-    "Exit code: the update result 0-15 (0 Successful, 2 Aborted by user, 7 Unable to open port),\n"
-    "16 for any other result, 2 also for a usage or catalogue error.\n";
+    "Exit code: the update result 0-16 (0 Successful, 2 Aborted by user, 3 Bad .HEX file, 7 Unable to\n"
+    "open port, 16 Unable to start the update thread), 16 also for any other result, 2 also for a usage\n"
+    "or catalogue error.\n";
 
 struct Options {
     std::string port, image, model;
@@ -187,6 +188,10 @@ int cli_Flash(int argc, char **argv)
     }
     os_CopyBounded(pUpdate->szImagePath, options.image.c_str(), os_kPathLen);
     pUpdate->flags = cat_FlagsForId(nModelId);
+    // Not identified: the model named here is the device's, for every look-up by model (the
+    // Rockwell loader) as after identification.
+    const ModelEntry *pEntry = cat_FindEntryByName(options.model.c_str());
+    flsh_SetAssumedModel(pUpdate, pEntry != nullptr ? pEntry->szName : options.model.c_str());
     pUpdate->nSpeed = static_cast<std::int32_t>(options.speed);
     pUpdate->keepBootSector = options.bootCode ? 0 : 1;
     pUpdate->restoreDefaults = options.noRestore ? 0 : 1;
@@ -196,10 +201,10 @@ int cli_Flash(int argc, char **argv)
     pUpdate->noProgramming = 0;
 
     if (!os_StartThread(&pUpdate->hThread, flashThread, 0, pJob)) {
-        std::fputs("ravelin-cli flash: the flash thread could not be started\n", stderr);
-        flsh_FreeDeviceUpdate(pUpdate);
-        delete pJob;
-        return 16;
+        // Reported as every other result is: the device was not touched, and no abort is implied.
+        pUpdate->nResult = FR_THREAD_FAILED;
+        log_Write(__LINE__, "cli", "<%s> %s", flsh_PortDisplayName(pUpdate), flsh_ResultText(FR_THREAD_FAILED));
+        pJob->bDone.store(true);
     }
     // The progress display polls the record as the progress page does, a few times a second.
     CliProgress progress;
@@ -236,5 +241,6 @@ int cli_Flash(int argc, char **argv)
     flsh_FreeDeviceUpdate(pUpdate);
     delete pJob;
     cat_Free();
-    return nResult >= FR_SUCCESSFUL && nResult <= FR_NO_DOT ? nResult : 16;
+    // 16 is also "Unable to start the update thread"; any result beyond the table reads as 16 too.
+    return nResult >= FR_SUCCESSFUL && nResult <= FR_THREAD_FAILED ? nResult : 16;
 }
