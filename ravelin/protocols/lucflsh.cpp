@@ -99,7 +99,8 @@ struct LucentSession {
         image.hFile = osfl_kInvalidHandle;
         loader.hFile = osfl_kInvalidHandle;
     }
-    // Closes the files; the port only here when nothing was sent (no drain pause is needed).
+    // A way out before any transfer: files and port closed at once (the pause before closing the
+    // port is for the last answers of a transfer).
     int refuse(int nResult)
     {
         proto_CloseLineFile(&image);
