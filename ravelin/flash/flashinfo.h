@@ -147,6 +147,11 @@ void flsh_RunStartIdentificationWith(UpdateRun *pRun, flsh_DeviceThreadBody pfnB
 bool flsh_RunAllIdentified(UpdateRun *pRun);
 // Blocks until every device has a result or nMilliseconds have passed; true when all have.
 bool flsh_RunWaitAllDone(UpdateRun *pRun, int nMilliseconds);
+// Blocks until every thread the run ever started has ended, also those of devices taken out of the
+// run while their thread still ran (identification that outlived the detection page's time-out), or
+// nMilliseconds have passed; true when all have. What such a thread reads (the catalogue) may be
+// freed only then.
+bool flsh_RunWaitThreadsEnded(UpdateRun *pRun, int nMilliseconds);
 
 // The detection page's post-processing of identification, for each device in run order: removes
 // the devices not identified (status other than 0, 9, 10) and those still identifying; sets the

@@ -60,4 +60,5 @@ private Q_SLOTS:
     void noImages();
     void noDevices();
     void identificationTimeOut();
+    void endWaitsForIdentificationTheTimeOutDropped();
 };
