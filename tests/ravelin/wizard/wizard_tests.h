@@ -35,6 +35,7 @@ class DevelopersTest : public QObject {
 private Q_SLOTS:
     void flashIniWrittenUsedAndReadBack();
     void flashIniThatCannotBeWrittenIsReported();
+    void flashIniFoundWithoutRegardToCase();
 };
 
 class OnePortTest : public QObject {
