@@ -194,6 +194,9 @@ int flsh_RunStartUpdates(UpdateRun *pRun, int bBootCode, int bFullFlash, int bAf
 // The slowest running selected device's percentage (100 when none runs) and status text
 // (flsh_kStatusTextLen bytes, may be null). True when every selected device has a result.
 bool flsh_RunPoll(UpdateRun *pRun, std::int32_t *pnLowest, char *pszStatusText);
+// One device's status text (flsh_kStatusTextLen bytes) and last value as its thread last reported
+// them, read under the device's lock as the poll reads them.
+void flsh_RunDeviceProgress(UpdateRun *pRun, int nDevice, char *pszStatusText, std::int32_t *pnValue);
 // Sets the cancel flag.
 void flsh_RunCancel(UpdateRun *pRun);
 // Sets the cancel flag and blocks until every device has a result.

@@ -206,6 +206,14 @@ bool flsh_RunPoll(UpdateRun *pRun, std::int32_t *pnLowest, char *pszStatusText)
     return bDone;
 }
 
+void flsh_RunDeviceProgress(UpdateRun *pRun, int nDevice, char *pszStatusText, std::int32_t *pnValue)
+{
+    if (pszStatusText != nullptr) pszStatusText[0] = '\0';
+    if (pnValue != nullptr) *pnValue = 0;
+    if (nDevice < 0 || nDevice >= static_cast<int>(pRun->devices.size())) return;
+    flsh_ReadProgress(pRun->devices[static_cast<std::size_t>(nDevice)]->pUpdate, nullptr, pszStatusText, pnValue);
+}
+
 void flsh_RunFailThreadStartsForTesting(bool bFail) { g_bFailThreadStarts.store(bFail); }
 
 void flsh_RunCancel(UpdateRun * /*pRun*/) { flsh_SetCancel(); }

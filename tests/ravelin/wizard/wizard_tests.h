@@ -63,3 +63,10 @@ private Q_SLOTS:
     void identificationTimeOut();
     void endWaitsForIdentificationTheTimeOutDropped();
 };
+
+class ProgressListTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void everyDeviceHasItsRow();
+    void rowsFollowARealUpdate();
+};
