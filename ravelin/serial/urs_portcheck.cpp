@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "ravelin/serial/urs_names.h"
 #include "ravelin/serial/urs_proc.h"
@@ -61,7 +62,7 @@ void FindHolder(UrsPortCheck *pCheck, const struct stat &st)
     long nPid = urs_FindLockHolder(st.st_dev, st.st_ino);
     if (nPid == 0) {
         char szReal[PATH_MAX];
-        if (realpath(pCheck->szPath, szReal) != nullptr)
+        if (urs_FollowLinks(pCheck->szPath, szReal, sizeof szReal))
             nPid = urs_FindOpener(szReal);
     }
     pCheck->nHolderPid = nPid;
@@ -141,6 +142,10 @@ void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_
         if (pCheck->bExists)
             std::snprintf(pszText, nCapacity, "no such port: no serial device answers at %s (%s)", pCheck->szPath,
                           pszError);
+        else if (!pCheck->bInPortsDir && std::strncmp(pCheck->szPath, urs_kComLinksDir "/", sizeof urs_kComLinksDir) == 0)
+            std::snprintf(pszText, nCapacity,
+                          "no such port: %s leads nowhere (the adapter of this COM number is not plugged in)",
+                          pCheck->szPath);
         else if (pCheck->bInPortsDir && pszDir != nullptr)
             std::snprintf(pszText, nCapacity, "no such port: %s does not exist (SERIAL_PORTS_DIR=%s has no such entry)",
                           pCheck->szPath, pszDir);
@@ -173,6 +178,38 @@ void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_
         std::snprintf(pszText, nCapacity, "cannot be opened: %s (%s)", pCheck->szPath, pszError);
         break;
     }
+}
+
+bool urs_FollowLinks(const char *pszPath, char *pszReal, std::size_t nCapacity)
+{
+    std::string path = pszPath;
+    // As the kernel does: at most 40 links, each target relative to the link's own directory.
+    for (int nLinks = 0; nLinks < 40; ++nLinks) {
+        char szTarget[PATH_MAX];
+        ssize_t nLen = readlink(path.c_str(), szTarget, sizeof szTarget - 1);
+        if (nLen < 0) {
+            if (errno != EINVAL) return false;  // EINVAL: no link, the end of the chain
+            if (path.size() >= nCapacity) return false;
+            std::snprintf(pszReal, nCapacity, "%s", path.c_str());
+            return true;
+        }
+        szTarget[nLen] = '\0';
+        if (szTarget[0] == '/') {
+            path = szTarget;
+        } else {
+            std::string dir = path.substr(0, path.rfind('/') + 1);
+            std::string target = szTarget;
+            // "../../ttyUSB4" from /dev/serial/com: each ".." takes one directory off.
+            while (target.compare(0, 3, "../") == 0 && dir.size() > 1) {
+                dir.pop_back();
+                dir.erase(dir.rfind('/') + 1);
+                target.erase(0, 3);
+            }
+            while (target.compare(0, 2, "./") == 0) target.erase(0, 2);
+            path = dir + target;
+        }
+    }
+    return false;
 }
 
 long urs_FindModemManager(char *pszName, std::size_t nCapacity)
