@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,37 @@ std::string Tty(const std::string &path, const std::string &kernel, const std::s
 }  // namespace
 
 std::string MachineTestbed::usbDevicePath(const Socket &socket) { return std::string(kController) + "/1-" + socket.hubPort; }
+
+void MachineTestbed::remove(const std::string &sysPath)
+{
+    std::string path = sysPath.rfind("/devices/", 0) == 0 ? "/sys" + sysPath : sysPath;
+    std::vector<std::string> devices;
+    std::string top = root() + path;
+    devices.push_back(path);
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(top))
+        if (entry.is_directory() && !entry.is_symlink() && std::filesystem::exists(entry.path() / "uevent"))
+            devices.push_back(entry.path().string().substr(root().size()));
+    std::sort(devices.begin(), devices.end(), [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
+    for (const std::string &device : devices) {
+        umockdev_testbed_uevent(m_testbed, device.c_str(), "remove");
+        // Their nodes go too (the test bed takes only the top device's). The test bed keeps its side of
+        // a node's pseudo-terminal, so a node name cannot come back: a returning adapter gets a new one,
+        // as the kernel gives it while the old one is still held.
+        std::istringstream uevent(ReadFile(root() + device + "/uevent"));
+        for (std::string line; std::getline(uevent, line);)
+            if (line.rfind("DEVNAME=", 0) == 0) unlink((root() + "/dev/" + line.substr(8)).c_str());
+    }
+    umockdev_testbed_remove_device(m_testbed, path.c_str());
+    // The test bed takes out only the top device's class and bus links; those of the devices under it
+    // would stand in the way of a device of the same name plugged in later.
+    for (const char *pszTree : {"/sys/class", "/sys/bus", "/sys/dev"}) {
+        std::error_code error;
+        std::vector<std::filesystem::path> stale;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(root() + pszTree, error))
+            if (entry.is_symlink() && !std::filesystem::exists(entry.path())) stale.push_back(entry.path());
+        for (const auto &link : stale) std::filesystem::remove(link, error);
+    }
+}
 
 void MachineTestbed::link(const std::string &name, const std::string &target)
 {
@@ -133,11 +165,11 @@ void MachineTestbed::addVirtualTerminals()
     add(text);
 }
 
-Run RunProgram(const std::string &commandLine, const std::string &scratchDir)
+Outcome RunProgram(const std::string &commandLine, const std::string &scratchDir)
 {
     std::string out = scratchDir + "/stdout.txt", err = scratchDir + "/stderr.txt";
     int status = std::system((commandLine + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
-    Run run;
+    Outcome run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = ReadFile(out);
     run.err = ReadFile(err);

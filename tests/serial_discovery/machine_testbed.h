@@ -44,12 +44,8 @@ public:
     }
     // Removes a device and everything under it (its sysfs, its node); udev's "remove" event goes out.
     // sysPath as in the records ("/devices/...") or as discovery reports it ("/sys/devices/...").
-    void remove(const std::string &sysPath)
-    {
-        std::string path = sysPath.rfind("/devices/", 0) == 0 ? "/sys" + sysPath : sysPath;
-        umockdev_testbed_uevent(m_testbed, path.c_str(), "remove");
-        umockdev_testbed_remove_device(m_testbed, path.c_str());
-    }
+    // As the kernel does, each device under it goes first, with a "remove" event of its own.
+    void remove(const std::string &sysPath);
     // The other side of an emulated serial node ("/dev/ttyUSB4"): what a device would say and hear.
     int master(const std::string &node) { return umockdev_testbed_get_dev_fd(m_testbed, node.c_str()); }
 
@@ -78,11 +74,11 @@ private:
 };
 
 // Runs a program with its arguments in a shell: exit code (-1 when it did not exit), stdout and stderr.
-struct Run {
+struct Outcome {
     int exitCode = -1;
     std::string out, err;
 };
-Run RunProgram(const std::string &commandLine, const std::string &scratchDir);
+Outcome RunProgram(const std::string &commandLine, const std::string &scratchDir);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &text);

@@ -371,7 +371,7 @@ int cli_Ports(int argc, char **argv)
             if (i + 1 >= argc || ComNumberOf(argv[i + 1]) == 0 || argv[i + 1][0] == '/')
                 return UsageError("--unassign needs a COM number (COM5)");
             freed.push_back(ComNumberOf(argv[++i]));
-        } else if (bAssign && !bWatch && arg.find('=') != std::string::npos && arg[0] != '-') {
+        } else if (bAssign && arg.find('=') != std::string::npos && arg[0] != '-') {
             std::string device = arg.substr(0, arg.find('=')), number = arg.substr(arg.find('=') + 1);
             if (device.empty() || ComNumberOf(number) == 0 || number[0] == '/')
                 return UsageError("'" + arg + "' is not DEVICE=COMn (/dev/ttyUSB4=COM5)");

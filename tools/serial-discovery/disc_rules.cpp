@@ -113,7 +113,7 @@ bool SortedByNumber(const DiscRule &a, const DiscRule &b) { return a.com < b.com
 std::string CommentFor(const DiscPort &port, int nCom, bool bBySerial)
 {
     std::string text = "# COM" + std::to_string(nCom) + ": " + port.description;
-    if (!port.usbVendor.empty()) text += " (USB " + port.usbVendor + ":" + port.usbProduct + ")";
+    if (!port.usbVendor.empty()) text += ", USB " + port.usbVendor + ":" + port.usbProduct;
     if (!port.portNumber.empty()) text += ", port " + port.portNumber;
     if (bBySerial) text += ", serial number " + port.serial + ", interface " + port.usbInterface;
     else if (!port.idPath.empty()) text += ", in socket " + port.idPath;
