@@ -1,11 +1,14 @@
 #include "machine_testbed.h"
 
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -45,6 +48,71 @@ std::string Tty(const std::string &path, const std::string &kernel, const std::s
 }
 
 }  // namespace
+
+namespace {
+
+// Writes a value into the memory an ioctl's pointer argument names, in the program's process.
+template <class T>
+bool Answer(UMockdevIoctlClient *pClient, const T &value)
+{
+    GError *pError = nullptr;
+    UMockdevIoctlData *pData = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(pClient), 0, sizeof value, &pError);
+    if (pData == nullptr) {
+        g_clear_error(&pError);
+        return false;
+    }
+    std::memcpy(pData->data, &value, sizeof value);
+    umockdev_ioctl_client_complete(pClient, 0, 0);
+    return true;
+}
+
+gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *pClient, gpointer pUser)
+{
+    const LineDriver *pDriver = static_cast<const LineDriver *>(pUser);
+    gulong nRequest = umockdev_ioctl_client_get_request(pClient);
+    if (nRequest == TIOCMGET && pDriver->modemLines >= 0 && Answer(pClient, pDriver->modemLines)) return TRUE;
+    if (nRequest == TIOCGSERIAL && pDriver->serialFlags >= 0) {
+        serial_struct info;
+        std::memset(&info, 0, sizeof info);
+        info.flags = pDriver->serialFlags;
+        if (Answer(pClient, info)) return TRUE;
+    }
+    gint nError = 0;
+    GError *pError = nullptr;
+    gint nResult = umockdev_ioctl_client_execute(pClient, &nError, &pError);
+    g_clear_error(&pError);
+    umockdev_ioctl_client_complete(pClient, nResult, nError);
+    return TRUE;
+}
+
+}  // namespace
+
+LineDriver::LineDriver(UMockdevTestbed *pTestbed, const std::string &path, int nModemLines, int nSerialFlags)
+    : modemLines(nModemLines), serialFlags(nSerialFlags), m_pTestbed(pTestbed), m_path(path),
+      m_pContext(g_main_context_new()), m_pHandler(umockdev_ioctl_base_new())
+{
+    g_signal_connect(m_pHandler, "handle-ioctl", G_CALLBACK(OnIoctl), this);
+    // The handler's requests arrive in the main context that is the thread's own at attach time.
+    g_main_context_push_thread_default(m_pContext);
+    GError *pError = nullptr;
+    EXPECT_TRUE(umockdev_testbed_attach_ioctl(m_pTestbed, path.c_str(), m_pHandler, &pError))
+        << path << ": " << (pError != nullptr ? pError->message : "");
+    g_clear_error(&pError);
+    g_main_context_pop_thread_default(m_pContext);
+    m_thread = std::thread([this] {
+        while (!m_bStop.load()) g_main_context_iteration(m_pContext, TRUE);
+    });
+}
+
+LineDriver::~LineDriver()
+{
+    m_bStop.store(true);
+    g_main_context_wakeup(m_pContext);
+    m_thread.join();
+    umockdev_testbed_detach_ioctl(m_pTestbed, m_path.c_str(), nullptr);
+    g_object_unref(m_pHandler);
+    g_main_context_unref(m_pContext);
+}
 
 std::string MachineTestbed::usbDevicePath(const Socket &socket) { return std::string(kController) + "/1-" + socket.hubPort; }
 

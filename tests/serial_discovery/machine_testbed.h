@@ -9,10 +9,36 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bench_testing {
+
+// A serial driver behind one /dev path of the test bed, for the programs the test starts. The test
+// bed hands every request on a node to the test, where a pseudo-terminal refuses what a serial
+// driver takes (TIOCEXCL, FIONREAD, the modem lines): here each request is run on the program's own
+// descriptor, except the modem lines (TIOCMGET) and the serial flags (TIOCGSERIAL), which answer
+// with the values set (when they are 0 or more).
+class LineDriver {
+public:
+    LineDriver(UMockdevTestbed *pTestbed, const std::string &path, int modemLines = -1, int serialFlags = -1);
+    ~LineDriver();
+    LineDriver(const LineDriver &) = delete;
+    LineDriver &operator=(const LineDriver &) = delete;
+
+    int modemLines, serialFlags;
+
+private:
+    UMockdevTestbed *m_pTestbed;
+    std::string m_path;
+    GMainContext *m_pContext;
+    UMockdevIoctlBase *m_pHandler;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
 
 // Where a USB device sits: the hub port of the root hub of the machine's USB controller.
 struct Socket {
@@ -48,6 +74,12 @@ public:
     void remove(const std::string &sysPath);
     // The other side of an emulated serial node ("/dev/ttyUSB4"): what a device would say and hear.
     int master(const std::string &node) { return umockdev_testbed_get_dev_fd(m_testbed, node.c_str()); }
+
+    // A serial driver behind a path (the node, or a link to it) for as long as the driver lives.
+    std::unique_ptr<LineDriver> driver(const std::string &path, int modemLines = -1, int serialFlags = -1)
+    {
+        return std::make_unique<LineDriver>(m_testbed, path, modemLines, serialFlags);
+    }
 
     // A link in the test bed's /dev, as udev makes it ("serial/com/COM5" -> "../../ttyUSB4").
     void link(const std::string &name, const std::string &target);
