@@ -119,6 +119,38 @@ TEST_F(PortsListingTest, JsonKeepsItsKeysAndAddsTheSerialPorts)
     EXPECT_EQ(7u, count) << run.out;
 }
 
+TEST_F(PortsListingTest, SaysWhetherLowLatencyIsOnAndWarnsOfALowCts)
+{
+    // ttyUSB4: low latency off and CTS low (a cable without RTS/CTS); ttyUSB0: low latency on, CTS up.
+    auto lowCts = bed.driver("/dev/ttyUSB4", TIOCM_DSR, 0);
+    auto fast = bed.driver("/dev/ttyUSB0", TIOCM_CTS | TIOCM_DSR, ASYNC_LOW_LATENCY);
+    Outcome run = ports("");
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    // The row of a device in the table of serial lines (its driver is named only there).
+    auto row = [&](const std::string &device, const std::string &driver) {
+        for (const std::string &line : lines)
+            if (line.find(" " + device + " ") != std::string::npos && line.find(" " + driver + " ") != std::string::npos)
+                return line;
+        return std::string();
+    };
+    EXPECT_NE(std::string::npos, row("/dev/ttyUSB4", "ftdi_sio").find(" no ")) << run.out;
+    EXPECT_NE(std::string::npos, row("/dev/ttyUSB0", "mos7840").find(" yes ")) << run.out;
+    EXPECT_NE(std::string::npos, row("/dev/ttyUSB1", "mos7840").find(" - ")) << run.out;
+    EXPECT_NE(std::string::npos,
+              run.err.find("warning: /dev/ttyUSB4 (COM6): CTS is low; the Rockwell, Siemens and dot downloads wait for "
+                           "CTS and will stall"))
+        << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find("/dev/ttyUSB0")) << run.err;
+
+    Outcome json = ports("--json");
+    EXPECT_NE(std::string::npos, json.out.find("\"usb_product\": \"6001\", \"com\": \"COM6\", \"low_latency\": false}"))
+        << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("-port0\", \"serial\": null, \"usb_vendor\": \"9710\", \"usb_product\": "
+                                               "\"7840\", \"com\": null, \"low_latency\": true}"))
+        << json.out;
+}
+
 // A driver's answers as a table row: what each call returns and the flags and lines it reports.
 struct FakeLine : DiscLineIo {
     int openError = 0, lockError = 0, flagsError = 0, linesError = 0;

@@ -97,7 +97,9 @@ bool ReadPort(udev_device *pDevice, DiscPort *pPort)
     if (pUsb != nullptr) {
         pPort->usbVendor = Attr(pUsb, "idVendor");
         pPort->usbProduct = Attr(pUsb, "idProduct");
-        pPort->serial = Attr(pUsb, "serial");
+        // udev's form of the number (blanks and odd characters replaced) is what a rule matches.
+        pPort->serial = Property(pDevice, "ID_SERIAL_SHORT");
+        if (pPort->serial.empty()) pPort->serial = Attr(pUsb, "serial");
         pPort->usbInterface = Attr(pInterface, "bInterfaceNumber");
         std::string product = Attr(pUsb, "product"), maker = Attr(pUsb, "manufacturer");
         pPort->description = product.empty() ? "USB serial adapter" : product;
