@@ -16,8 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ravelin/serial/urs_names.h"
+#include "ravelin/support/oswin32.h"
 #include "ravelin/serial/urs_proc.h"
 #include "ravelin/serial/urswin32.h"
 
@@ -182,34 +184,31 @@ void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_
 
 bool urs_FollowLinks(const char *pszPath, char *pszReal, std::size_t nCapacity)
 {
-    std::string path = pszPath;
-    // As the kernel does: at most 40 links, each target relative to the link's own directory.
-    for (int nLinks = 0; nLinks < 40; ++nLinks) {
-        char szTarget[PATH_MAX];
-        ssize_t nLen = readlink(path.c_str(), szTarget, sizeof szTarget - 1);
-        if (nLen < 0) {
-            if (errno != EINVAL) return false;  // EINVAL: no link, the end of the chain
-            if (path.size() >= nCapacity) return false;
-            std::snprintf(pszReal, nCapacity, "%s", path.c_str());
-            return true;
-        }
-        szTarget[nLen] = '\0';
-        if (szTarget[0] == '/') {
-            path = szTarget;
-        } else {
-            std::string dir = path.substr(0, path.rfind('/') + 1);
-            std::string target = szTarget;
-            // "../../ttyUSB4" from /dev/serial/com: each ".." takes one directory off.
-            while (target.compare(0, 3, "../") == 0 && dir.size() > 1) {
-                dir.pop_back();
-                dir.erase(dir.rfind('/') + 1);
-                target.erase(0, 3);
+    char szChain[PATH_MAX];
+    if (nCapacity == 0 || !osfl_FollowLinks(pszPath, szChain, sizeof szChain)) return false;
+    // The chain's end as the kernel reads it: "/dev/serial/com/../../ttyUSB4" is /dev/ttyUSB4
+    // (udev's links lie in plain directories, so ".." takes one name off).
+    std::vector<std::string> names;
+    std::string name;
+    for (const char *p = szChain;; ++p) {
+        if (*p == '/' || *p == '\0') {
+            if (name == "..") {
+                if (!names.empty()) names.pop_back();
+            } else if (!name.empty() && name != ".") {
+                names.push_back(name);
             }
-            while (target.compare(0, 2, "./") == 0) target.erase(0, 2);
-            path = dir + target;
+            name.clear();
+            if (*p == '\0') break;
+        } else {
+            name += *p;
         }
     }
-    return false;
+    std::string real = szChain[0] == '/' ? "" : ".";
+    for (const std::string &part : names) real += "/" + part;
+    if (real.empty()) real = "/";
+    if (real.size() >= nCapacity) return false;
+    std::snprintf(pszReal, nCapacity, "%s", real.c_str());
+    return true;
 }
 
 long urs_FindModemManager(char *pszName, std::size_t nCapacity)

@@ -40,9 +40,9 @@ int urs_CheckPort(const char *pszDevicePath, bool bFindHolder, UrsPortCheck *pCh
 // dialout (mode 0660); join that group ...". "usable" for a usable port.
 void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_t nCapacity);
 
-// Where the path finally leads: its chain of symbolic links followed (relative targets from the link's
-// directory), without asking the C library (realpath), so it reads what the caller's own calls read.
-// False when a link cannot be read, the chain is too long or the result does not fit.
+// Where the path finally leads: its chain of symbolic links followed (osfl_FollowLinks) and "." and
+// ".." taken out, without the C library's realpath, which a device test bed cannot redirect.
+// False when the result does not fit.
 bool urs_FollowLinks(const char *pszPath, char *pszReal, std::size_t nCapacity);
 
 // A running modem manager service, which opens and probes every new serial port: its pid, or 0

@@ -233,6 +233,10 @@ void PrintSerialTable(const std::vector<SerialRow> &rows)
                          LowLatencyText(row), port.latencyTimer >= 0 ? std::to_string(port.latencyTimer) + " ms" : "-"});
     }
     std::fputs(cli_AlignedTable(cells).c_str(), stdout);
+    const char *pszDir = std::getenv("SERIAL_PORTS_DIR");
+    if (pszDir != nullptr && *pszDir != '\0')
+        std::printf("(SERIAL_PORTS_DIR is set: COMn above names its entries, these lines were not opened, and their "
+                    "COM numbers hold without it.)\n");
     std::string unnumbered;
     for (const SerialRow &row : rows)
         if (row.port.com == 0) unnumbered += (unnumbered.empty() ? "" : ", ") + row.port.node;

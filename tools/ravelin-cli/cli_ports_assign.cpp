@@ -48,8 +48,8 @@ void PrintNumbered(const DiscPort &port)
     std::fflush(stdout);
 }
 
-// Gives the port nCom; false when nCom belongs to another port.
-bool Give(DiscPort *pPort, int nCom, bool bBySerial, std::vector<DiscPort> *pPorts, DiscRules *pRules)
+// Gives the port nCom (the caller has made sure nobody else holds it).
+void Give(DiscPort *pPort, int nCom, bool bBySerial, std::vector<DiscPort> *pPorts, DiscRules *pRules)
 {
     bool bSerial = false;
     DiscRule rule = disc_MakeRule(*pPort, nCom, bBySerial, *pPorts, &bSerial);
@@ -57,7 +57,6 @@ bool Give(DiscPort *pPort, int nCom, bool bBySerial, std::vector<DiscPort> *pPor
     disc_SetRule(pRules, *pPort, rule);
     pPort->com = nCom;
     pPort->comFromRule = true;
-    return true;
 }
 
 // The port a DEVICE of --assign names: its node, kernel name or one of its links.

@@ -1,8 +1,6 @@
 #include "tools/serial-discovery/disc_rulesfile.h"
 
-#include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include "ravelin/support/oswin32.h"
 #include <sstream>
 #include <vector>
 
@@ -71,37 +71,23 @@ bool disc_ReadRules(const std::string &path, DiscRules *pRules, std::string *pEr
 
 bool disc_WriteRules(const std::string &path, const DiscRules &rules, std::string *pError)
 {
+    // The suite's one way of replacing a file: udev never reads half a file, and a failed write
+    // leaves the old one as it was.
     std::string text = disc_RenderRules(rules);
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int hFile = mkostemp(name.data(), O_CLOEXEC);
-    if (hFile < 0) {
-        *pError = SystemError("cannot write " + path, errno);
-        return false;
+    osfl_Replacement replacement;
+    bool bOk = osfl_BeginReplace(&replacement, path.c_str()) == 1;
+    if (bOk && osfl_Write(replacement.hFile, text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
+        replacement.nError = errno != 0 ? errno : EIO;
+        osfl_AbandonReplace(&replacement);
+        bOk = false;
     }
-    std::size_t nDone = 0;
-    int nError = 0;
-    while (nDone < text.size()) {
-        ssize_t n = write(hFile, text.data() + nDone, text.size() - nDone);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            nError = errno;
-            break;
-        }
-        nDone += static_cast<std::size_t>(n);
+    if (bOk) bOk = osfl_CommitReplace(&replacement) == 1;
+    if (!bOk) {
+        char szReason[os_kPathLen + 256];
+        osfl_DescribeWriteFailure(path.c_str(), replacement.nError, szReason, sizeof szReason);
+        *pError = szReason;
     }
-    // udev reads the rules as any user may: rw-r--r--, whatever the umask.
-    if (nError == 0 && fchmod(hFile, 0644) != 0) nError = errno;
-    if (nError == 0 && fsync(hFile) != 0) nError = errno;
-    if (close(hFile) != 0 && nError == 0) nError = errno;
-    if (nError == 0 && rename(name.data(), path.c_str()) != 0) nError = errno;
-    if (nError != 0) {
-        unlink(name.data());
-        *pError = SystemError("cannot write " + path, nError);
-        return false;
-    }
-    return true;
+    return bOk;
 }
 
 bool disc_ApplyRules(std::string *pHint)
