@@ -63,6 +63,7 @@ bool Answer(UMockdevIoctlClient *pClient, const T &value)
     }
     std::memcpy(pData->data, &value, sizeof value);
     umockdev_ioctl_client_complete(pClient, 0, 0);
+    g_object_unref(pData);  // the argument keeps its own reference until the answer is written back
     return true;
 }
 
