@@ -232,6 +232,16 @@ TEST_F(PortsAssignTest, KeepsWhatTheFileHeldAndSaysWhenUdevCannotApplyIt)
     EXPECT_EQ(0u, text.find("# kept by hand as well\n")) << text;
     EXPECT_NE(std::string::npos, text.find("\n" + handWritten)) << text;
 
+    // No udevadm at all (no udev on the machine): written all the same, and stderr says so.
+    ASSERT_EQ(0, ports("--unassign COM3").exitCode);
+    setenv("RAVELIN_UDEVADM", (dir + "/no-such-udevadm").c_str(), 1);
+    Outcome noUdev = ports("--assign");
+    EXPECT_EQ(0, noUdev.exitCode) << noUdev.err;
+    EXPECT_EQ(0u, noUdev.out.find("COM3 = ")) << noUdev.out;
+    EXPECT_NE(std::string::npos, noUdev.err.find("udev cannot be asked to apply the rules (" + dir +
+                                                 "/no-such-udevadm): No such file or directory"))
+        << noUdev.err;
+
     // A rules file that cannot be written: exit code 1 and the reason; the old file is as it was.
     std::string before = ReadFile(rules);
     setenv("RAVELIN_COM_RULES", (dir + "/no-such-dir/61-ravelin-com.rules").c_str(), 1);

@@ -151,6 +151,21 @@ TEST_F(PortsListingTest, SaysWhetherLowLatencyIsOnAndWarnsOfALowCts)
         << json.out;
 }
 
+TEST_F(PortsListingTest, WithSerialPortsDirTheMachinesLinesAreListedButNotOpened)
+{
+    auto lowCts = bed.driver("/dev/ttyUSB4", TIOCM_DSR, ASYNC_LOW_LATENCY);
+    setenv("SERIAL_PORTS_DIR", dir.c_str(), 1);
+    Outcome run = ports("--json");
+    unsetenv("SERIAL_PORTS_DIR");
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("\"com\": \"COM6\", \"low_latency\": null}")) << run.out;
+    EXPECT_EQ(std::string::npos, run.err.find("CTS")) << run.err;
+    // Opened, the same line says both.
+    Outcome opened = ports("--json");
+    EXPECT_NE(std::string::npos, opened.out.find("\"com\": \"COM6\", \"low_latency\": true}")) << opened.out;
+    EXPECT_NE(std::string::npos, opened.err.find("/dev/ttyUSB4 (COM6): CTS is low")) << opened.err;
+}
+
 // A driver's answers as a table row: what each call returns and the flags and lines it reports.
 struct FakeLine : DiscLineIo {
     int openError = 0, lockError = 0, flagsError = 0, linesError = 0;

@@ -372,15 +372,15 @@ int cli_Ports(int argc, char **argv)
             request.bBySerial = true;
         } else if (arg == "--unassign") {
             bUnassign = true;
-            if (i + 1 >= argc || ComNumberOf(argv[i + 1]) == 0 || argv[i + 1][0] == '/')
+            if (i + 1 >= argc || ComNumberOf(argv[i + 1]) == 0)
                 return UsageError("--unassign needs a COM number (COM5)");
             freed.push_back(ComNumberOf(argv[++i]));
         } else if (bAssign && arg.find('=') != std::string::npos && arg[0] != '-') {
             std::string device = arg.substr(0, arg.find('=')), number = arg.substr(arg.find('=') + 1);
-            if (device.empty() || ComNumberOf(number) == 0 || number[0] == '/')
+            if (device.empty() || ComNumberOf(number) == 0)
                 return UsageError("'" + arg + "' is not DEVICE=COMn (/dev/ttyUSB4=COM5)");
             request.chosen.emplace_back(device, ComNumberOf(number));
-        } else if (bUnassign && ComNumberOf(arg) != 0 && arg[0] != '/') {
+        } else if (bUnassign && ComNumberOf(arg) != 0) {
             freed.push_back(ComNumberOf(arg));
         } else {
             char szDevicePath[urs_kNameLen + 8];
