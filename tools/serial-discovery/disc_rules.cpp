@@ -127,6 +127,7 @@ DiscRules disc_ParseRules(const std::string &text)
 {
     DiscRules rules;
     std::vector<std::string> pending;  // comment lines right above the next line
+    bool bSeenRule = false;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -140,10 +141,14 @@ DiscRules disc_ParseRules(const std::string &text)
             rule.comments = pending;
             pending.clear();
             rules.rules.push_back(rule);
+            bSeenRule = true;
             continue;
         }
         rules.preamble.insert(rules.preamble.end(), pending.begin(), pending.end());
         pending.clear();
+        // The blank lines between rules are the file's own layout, written afresh each time: kept,
+        // they would pile up in the preamble with every rewrite.
+        if (trimmed.empty() && (bSeenRule || (!rules.preamble.empty() && Trim(rules.preamble.back()).empty()))) continue;
         rules.preamble.push_back(line);
     }
     rules.preamble.insert(rules.preamble.end(), pending.begin(), pending.end());
