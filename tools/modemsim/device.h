@@ -147,7 +147,18 @@ class Device {
   void wake();
   bool applyRxFault(uint8_t& byte);
   void writeRaw(const std::string& bytes);
+  bool writeToHost(const char* data, size_t length);  // false when the line refused the bytes
   bool waitWritable();
+  // The USB adapter (adapter.latency_ms): what the device sends waits in adapter_held_ until
+  // kAdapterPacket bytes are there or the latency has passed since the first of them came.
+  static constexpr size_t kAdapterPacket = 62;
+  std::string adapter_held_;
+  long long adapter_due_ns_ = -1;  // when adapter_held_ goes to the host (-1: nothing held)
+  void toAdapter(const char* data, size_t length);
+  void flushAdapter();
+  void flushAdapterIfDue();
+  // Sleeps until `deadline_ns`, handing the adapter's bytes on whenever they fall due meanwhile.
+  void sleepUntilServingAdapter(long long deadline_ns);
 
   const DeviceConfig config_;
   const int port_;
