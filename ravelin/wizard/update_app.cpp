@@ -43,7 +43,8 @@ CUpdateApp::CUpdateApp(CMessageBoxes *pBoxes)
 CUpdateApp::~CUpdateApp()
 {
     if (m_bRunReady) flsh_FreeRun(&m_run);
-    if (m_bCatalogueLoaded) cat_Free();
+    // A thread that never let go may still read the catalogue: the process's end takes it.
+    if (m_bCatalogueLoaded && !m_bThreadsOutlived) cat_Free();
 }
 
 int CUpdateApp::Start(int argc, const char *const *argv)
@@ -126,10 +127,13 @@ std::unique_ptr<CWizard> CUpdateApp::CreateWizard()
 
 int CUpdateApp::End()
 {
-    bool bThreads = m_context.bIdentificationStarted || m_context.bUpdatesStarted;
-    if (bThreads && !flsh_RunWaitAllDone(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs))))
-        LOG_WRITE("wizard", "a device thread was still running when the program ended");
-    if (m_bCatalogueLoaded) {
+    // Every thread the run started, also the identification threads of devices the detection page
+    // took out at its time-out: they read the catalogue until they end.
+    if (!flsh_RunWaitThreadsEnded(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs)))) {
+        LOG_WRITE("wizard", "a device thread was still running when the program ended; the catalogue is left to it");
+        m_bThreadsOutlived = true;
+    }
+    if (m_bCatalogueLoaded && !m_bThreadsOutlived) {
         cat_Free();
         m_bCatalogueLoaded = false;
     }

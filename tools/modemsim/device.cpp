@@ -146,7 +146,9 @@ void Device::stop() {
 }
 
 bool Device::openLine() {
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  int master = served_master_ >= 0 ? fcntl(served_master_, F_DUPFD_CLOEXEC, 0)
+                                   : posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (master >= 0 && served_master_ >= 0) fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   if (master < 0) {
     transcript_.note(sysError("posix_openpt"));
     return false;

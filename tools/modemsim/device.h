@@ -52,6 +52,10 @@ class Device {
   void start(const std::string& dir);
   // Stops the thread, closes the line and removes the link.
   void stop();
+  // Before start(): serve the master side of a pseudo-terminal made elsewhere (a device test bed's
+  // emulated /dev node) instead of a fresh one. Each line up uses a duplicate; `master` stays the
+  // caller's. The slave is still linked as COM<n> in the bank's directory.
+  void serveMaster(int master) { served_master_ = master; }
 
   // ---- for tests and tools (any thread)
   int port() const { return port_; }
@@ -165,6 +169,7 @@ class Device {
 
   std::string dir_;
   mutable std::mutex line_mutex_;  // guards the descriptors and slave path against readers
+  int served_master_ = -1;         // serveMaster(): the caller's master, else -1
   int master_ = -1;
   int slave_keep_ = -1;            // our own slave descriptor: the master never sees a hang-up
   std::string slave_path_;
