@@ -168,8 +168,16 @@ TEST_F(RecorderTest, AHistoryThatCannotBeWrittenWarnsOnceAndTheJournalStillHears
     hist_Close(hist_Open(readOnly.c_str(), nullptr, 0));
     chmod(readOnly.c_str(), 0444);
     chmod(dir.file("ro").c_str(), 0555);
-    std::vector<std::string> places = {dir.file("missing/history.db")};
-    if (geteuid() != 0) places.push_back(readOnly);   // root writes read-only files anyway
+    // A database that opens but takes no record: its table is gone (works for root too, who writes
+    // read-only files anyway).
+    std::string broken = dir.file("broken.db");
+    hist_Close(hist_Open(broken.c_str(), nullptr, 0));
+    sqlite3 *pRaw = nullptr;
+    ASSERT_EQ(sqlite3_open(broken.c_str(), &pRaw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(pRaw, "DROP TABLE updates", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(pRaw);
+    std::vector<std::string> places = {dir.file("missing/history.db"), broken};
+    places.push_back(geteuid() != 0 ? readOnly : "/proc/ravelin-history-test.db");
     for (const std::string &place : places) {
         SCOPED_TRACE(place);
         warnings.texts.clear();
