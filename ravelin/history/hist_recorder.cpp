@@ -216,6 +216,8 @@ void hist_EndDevice(HistRecorder *pRecorder, HistRecord *pRecord, DeviceUpdate *
         pRecord->nLastPercent = nPercent;
     }
     pRecord->nResult = pUpdate->nResult;
+    // The run decides the flash mode when it starts the device (a full flash, the Lucent/Agere check).
+    pRecord->flashMode = pUpdate->flashMode;
     os_CopyBounded(pRecord->szResultText, flsh_ResultText(pUpdate->nResult), hist_kTextLen);
     os_CopyBounded(pRecord->szDetail, pUpdate->szResultDetail, hist_kDetailLen);
     {

@@ -66,9 +66,10 @@ void CProgressPage::Activate()
     SetStatus("Sorting File");
     const CommandLineSettings *pSettings = m_pContext->pSettings;
     m_pContext->bUpdatesStarted = true;
+    if (m_pContext->pHistory != nullptr) hist_RunBegin(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
     flsh_RunStartUpdates(m_pContext->pRun, pSettings->nBootCode, pSettings->bFullFlash, pSettings->nAfterFlashCheck,
                          pSettings->bRestoreDefaults, m_pfnFlash);
-    if (m_pContext->pHistory != nullptr) hist_RunBegin(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
+    Record();
 }
 
 void CProgressPage::Record()

@@ -460,9 +460,9 @@ int cli_Run(int argc, char **argv)
 
     HistRecorder *pHistory = cli_OpenHistory("ravelin-cli run");
     HistRunRecords records;
+    hist_RunBegin(pHistory, &records, &run);
     flsh_RunStartUpdates(&run, settings.nBootCode, settings.bFullFlash, settings.nAfterFlashCheck,
                          settings.bRestoreDefaults, flsh_RunProtocol);
-    hist_RunBegin(pHistory, &records, &run);
     bool bCancelled = false;
     for (;;) {
         std::int32_t nLowest = 100;
