@@ -48,7 +48,13 @@ int writeProgress(HistDb *pDb, HistRecord *pRecord, std::int64_t nNowMs) {
     bindText(pStmt, 4, pRecord->szLoaderVersion);
     sqlite3_bind_int(pStmt, 5, pRecord->nRejectedBlocks);
     sqlite3_bind_int64(pStmt, 6, pRecord->nId);
-    if (!runStatement(pDb, pStmt, "cannot record the progress")) return 0;
+    // Progress is not worth a sync to disk: in WAL mode it survives the process being killed either
+    // way, and the next start or end, which is synced, takes it to disk with it. A power cut may cost
+    // the last second of progress, never a start or an end.
+    sqlite3_exec(pDb->pDb, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    int nOk = runStatement(pDb, pStmt, "cannot record the progress");
+    sqlite3_exec(pDb->pDb, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    if (!nOk) return 0;
     pRecord->nProgressSpeed = pRecord->nSpeed;
     pRecord->nProgressWrittenMs = nNowMs;
     pRecord->bProgressPending = 0;
