@@ -214,7 +214,9 @@ int cli_Flash(int argc, char **argv)
     HistRecorder *pHistory = cli_OpenHistory("ravelin-cli flash");
     HistRecord record;
     hist_InitRecord(&record);
-    os_CopyBounded(record.szModel, options.model.c_str(), hist_kTextLen);
+    // The model as the catalogue spells it, whatever case the user typed.
+    const ModelEntry *pEntry = cat_FindEntryByName(options.model.c_str());
+    os_CopyBounded(record.szModel, pEntry != nullptr ? pEntry->szName : options.model.c_str(), hist_kTextLen);
     os_CopyBounded(record.szImageVersion, imageVersion(options.image).c_str(), hist_kTextLen);
     hist_BeginDevice(pHistory, &record, pUpdate);
 
