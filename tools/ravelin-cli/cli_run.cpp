@@ -72,6 +72,8 @@ const char kHelp[] =
     "\n"
     "The catalogue, Models.ini and Locks.ini, is read from the executable's directory.\n"
     "Ctrl-C cancels: every device stops at its next step and every port is released.\n"
+    "Every update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
+    "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
     "\n"
     "Exit code:\n"
     "  0    every planned device was updated\n"
