@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +203,27 @@ TEST_F(RecorderTest, AHistoryThatCannotBeWrittenWarnsOnceAndTheJournalStillHears
         hist_CloseRecorder(pRecorder);
     }
     chmod(dir.file("ro").c_str(), 0755);
+}
+
+TEST_F(RecorderTest, ARelativeImagePathIsRecordedAsAnAbsoluteOne) {
+    char szCwd[PATH_MAX];
+    ASSERT_NE(getcwd(szCwd, sizeof szCwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    os_CopyBounded(update.szImagePath, "PADE107.HEX", os_kPathLen);
+    HistRecorder *pRecorder = hist_OpenRecorder("t", dir.file("h.db").c_str(), nullptr, nullptr);
+    HistRecord record;
+    hist_InitRecord(&record);
+    hist_FillFromUpdate(pRecorder, &record, &update);
+    EXPECT_EQ(chdir(szCwd), 0);
+    char szReal[PATH_MAX];
+    ASSERT_NE(realpath(image.c_str(), szReal), nullptr);
+    char szRecorded[PATH_MAX];
+    ASSERT_NE(realpath(record.szImagePath, szRecorded), nullptr) << record.szImagePath;
+    EXPECT_EQ(record.szImagePath[0], '/');
+    EXPECT_STREQ(szRecorded, szReal);
+    EXPECT_STREQ(record.szImage, "PADE107.HEX");
+    EXPECT_EQ(std::string(record.szImageSha256).size(), 64u);
+    hist_CloseRecorder(pRecorder);
 }
 
 TEST(HistoryByPath, TheLinkToTheSameNodeIsFound) {
