@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -125,6 +126,25 @@ TEST_F(RecorderTest, AnUpdateFromStartToEndIsRecordedAndJournalled) {
     EXPECT_EQ(entry.at("PRIORITY"), "4");
     EXPECT_EQ(entry.at("MESSAGE"), "COM5: PADE107.HEX onto PL1400: Timeout updating device (the line was lost)");
     EXPECT_TRUE(warnings.texts.empty());
+    hist_CloseRecorder(pRecorder);
+}
+
+TEST_F(RecorderTest, TheJournalSwitchedOffHearsNothingAndTheHistoryStillDoes) {
+    HistRecorder *pRecorder = hist_OpenRecorder("t", dir.file("h.db").c_str(), nullptr, nullptr);
+    for (const char *pszSwitch : {"off", "0", "on"}) {
+        ::setenv("RAVELIN_JOURNAL", pszSwitch, 1);
+        journal.entries.clear();
+        HistRecord record;
+        hist_InitRecord(&record);
+        ASSERT_GT(hist_BeginDevice(pRecorder, &record, &update), 0);
+        update.nResult = FR_SUCCESSFUL;
+        hist_EndDevice(pRecorder, &record, &update);
+        HistRecord stored;
+        ASSERT_EQ(hist_Get(hist_RecorderDb(pRecorder), record.nId, &stored), 1);
+        EXPECT_EQ(stored.nResult, FR_SUCCESSFUL);
+        EXPECT_EQ(journal.entries.size(), std::strcmp(pszSwitch, "on") == 0 ? 1u : 0u) << pszSwitch;
+    }
+    ::unsetenv("RAVELIN_JOURNAL");
     hist_CloseRecorder(pRecorder);
 }
 
