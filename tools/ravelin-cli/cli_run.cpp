@@ -32,6 +32,9 @@ constexpr int kExitCatalogue = 65;
 constexpr int kDefaultPortCount = 36;
 constexpr int kIdentifyPolls = 25;          // one-second polls, as the detection page waits
 constexpr int kPollMs = 1000;
+// How long the end waits for device threads still running: the identification of a port dropped at
+// the time-out ends on its own answer time-outs; this only bounds a device that never lets go.
+constexpr int kThreadEndWaitMs = 60000;
 
 const char kHelp[] =
     "usage: ravelin-cli run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
@@ -167,21 +170,28 @@ std::string baseName(const char *pszPath)
 struct Finish {
     const RunView &view;
     bool bLog;
+    UpdateRun *pRun;
     int operator()(int nCode, int nRunError, int nUpdated, int nTotal, int nSkipped,
                    const std::vector<std::string> &failed) const
     {
         char szBuffer[flsh_kRunErrorTextLen];
         view.summary(nRunError, flsh_RunErrorText(nRunError, szBuffer, sizeof szBuffer), nUpdated, nTotal, nSkipped, failed);
-        if (bLog) log_Close();
-        cat_Free();
+        release();
         return nCode;
     }
     // A usage error: nothing ran, so there is no summary to give.
     int usage(int nCode) const
     {
-        if (bLog) log_Close();
-        cat_Free();
+        release();
         return nCode;
+    }
+    // The identification threads of ports dropped at the time-out still run and read the catalogue:
+    // it goes once every thread the run started has ended (a thread that never does keeps it).
+    void release() const
+    {
+        bool bEnded = flsh_RunWaitThreadsEnded(pRun, kThreadEndWaitMs);
+        if (bLog) log_Close();
+        if (bEnded) cat_Free();
     }
     int error(UpdateRun *pRun, int nRunError) const
     {
@@ -379,10 +389,9 @@ int cli_Run(int argc, char **argv)
         if (log_Open() == nullptr) cli_ReportLogFailure("ravelin-cli run");
     }
     RunView view(options.bJson, os_StderrIsTerminal());
-    Finish finish{view, bLog};
-
     UpdateRun run;
     flsh_InitRun(&run);
+    Finish finish{view, bLog, &run};
     std::vector<PlanRow> rows;
 
     if (settings.szPort[0] != '\0') {

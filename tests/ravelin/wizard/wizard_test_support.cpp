@@ -58,12 +58,12 @@ WizardEnv::~WizardEnv()
 }
 
 modemsim::Device &WizardEnv::addLoaderDevice(int nPort, const std::string &model, const std::string &version,
-                                             const std::string &country)
+                                             const std::string &country, const std::string &extra)
 {
     return m_bank.addDevice("port = " + std::to_string(nPort) +
                             "\nspeed = 38400\nautobaud = on\nthrottle = off\nfamily = loader\nloader.version = 2.00\n"
                             "loader.max_speed = 115200\nati.0 = " + model + " Version " + version +
-                            "\nati.9 = " + country + "\n");
+                            "\nati.9 = " + country + "\n" + extra);
 }
 
 void WizardEnv::closeUnusedPorts()
