@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -14,12 +15,15 @@ public:
     // A plain box with one OK button; returns when the user has closed it. The text is exactly the
     // program's message (line breaks as CR, LF or CR LF).
     virtual void Show(QWidget *pParent, const char *pszText) = 0;
+    // Asks where to save a file, suggesting pszSuggested (a name or path); "" when the user cancelled.
+    virtual std::string AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested) = 0;
 };
 
 // The real boxes: a modal QMessageBox titled "Ravelin".
 class CQtMessageBoxes : public CMessageBoxes {
 public:
     void Show(QWidget *pParent, const char *pszText) override;
+    std::string AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested) override;
 };
 
 // Records each text and returns at once.
@@ -29,8 +33,20 @@ public:
     const std::vector<std::string> &Texts() const { return m_texts; }
     void Clear() { m_texts.clear(); }
 
+    // Save questions are answered with the path set here ("" answers as Cancel does); each question's
+    // title and suggestion is kept.
+    std::string AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested) override
+    {
+        m_saveQuestions.emplace_back(pszTitle, pszSuggested);
+        return m_saveAnswer;
+    }
+    void SetSaveAnswer(const std::string &path) { m_saveAnswer = path; }
+    const std::vector<std::pair<std::string, std::string>> &SaveQuestions() const { return m_saveQuestions; }
+
 private:
     std::vector<std::string> m_texts;
+    std::string m_saveAnswer;
+    std::vector<std::pair<std::string, std::string>> m_saveQuestions;
 };
 
 // The program's message text as a box shows it: CR LF and lone CRs become line feeds.

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ravelin/flash/command_line.h"
+#include "ravelin/history/hist_run.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/osclock.h"
 #include "ravelin/wizard/wizard.h"
@@ -91,10 +92,17 @@ void CProgressPage::Activate()
     SetStatus("Sorting File");
     const CommandLineSettings *pSettings = m_pContext->pSettings;
     m_pContext->bUpdatesStarted = true;
+    if (m_pContext->pHistory != nullptr) hist_RunBegin(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
     flsh_RunStartUpdates(m_pContext->pRun, pSettings->nBootCode, pSettings->bFullFlash, pSettings->nAfterFlashCheck,
                          pSettings->bRestoreDefaults, m_pfnFlash);
+    Record();
     // After the start: a device the image check refused shows its result at once.
     FillDeviceList();
+}
+
+void CProgressPage::Record()
+{
+    if (m_pContext->pHistory != nullptr) hist_RunPoll(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
 }
 
 void CProgressPage::FillDeviceList()
@@ -138,6 +146,7 @@ void CProgressPage::Poll()
     char szText[flsh_kStatusTextLen] = "";
     std::int32_t nLowest = 100;
     bool bDone = flsh_RunPoll(m_pContext->pRun, &nLowest, szText);
+    Record();
     UpdateDeviceList();
     if (bDone) {
         m_timer.stop();
@@ -155,4 +164,5 @@ void CProgressPage::Cancel()
 {
     m_timer.stop();
     flsh_RunCancelAndWait(m_pContext->pRun);
+    Record();
 }

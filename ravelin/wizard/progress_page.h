@@ -42,6 +42,8 @@ private:
     // One row per selected device (the run's devices do not change while the updates run).
     void FillDeviceList();
     void UpdateDeviceList();
+    // The history's records follow the run: progress, and the end of each device that has its result.
+    void Record();
 
     QTimer m_timer;
     std::int32_t m_nLowest = 100;

@@ -9,6 +9,8 @@ class CMessageBoxes;
 class CWizard;
 struct CommandLineSettings;
 struct UpdateRun;
+struct HistRecorder;
+struct HistRunRecords;
 
 // Owned by the application object; the pages only point at it.
 struct WizardContext {
@@ -18,6 +20,9 @@ struct WizardContext {
     // Which device threads the pages started: the end waits for them, and judges the updates.
     bool bIdentificationStarted = false;
     bool bUpdatesStarted = false;
+    // The update history: the progress page records the run's updates, the status page reports them.
+    HistRecorder *pHistory = nullptr;
+    HistRunRecords *pRunRecords = nullptr;
 };
 
 class CRavelinPage : public QWizardPage {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ravelin/catalogue/catalogue.h"
+#include "ravelin/flash/flashinfo.h"
 #include "ravelin/flash/flsh.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/serial/urs_names.h"
@@ -18,6 +19,7 @@
 #include "ravelin/support/oswin32.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_flash_lucent.h"
+#include "tools/ravelin-cli/cli_history.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/cli_progress.h"
 #include "tools/ravelin-cli/commands.h"
@@ -50,6 +52,8 @@ const char kHelp[] =
     "Progress goes to stderr: a bar on a terminal, one line per change otherwise. Why a port could not\n"
     "be opened, or that the line was lost, goes to stderr too (and to \"detail\" with --json).\n"
     "Ctrl-C or SIGTERM stops the update at its next step (result 2) and releases the port.\n"
+    "The update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
+    "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
     "Exit code: the update result 0-16 (0 Successful, 2 Aborted by user, 3 Bad .HEX file, 7 Unable to\n"
     "open port, 16 Unable to start the update thread), 16 also for any other result, 2 also for a usage\n"
     "or catalogue error.\n";
@@ -123,6 +127,19 @@ struct FlashJob {
     DeviceUpdate update;
     std::atomic<bool> bDone{false};
 };
+
+// The version an image's name gives ("PADE107.HEX" -> "107"), "" when the name follows no naming rule.
+std::string imageVersion(const std::string &path)
+{
+    std::size_t nSlash = path.rfind('/');
+    std::string name = nSlash == std::string::npos ? path : path.substr(nSlash + 1);
+    std::size_t nDot = name.rfind('.');
+    if (nDot == std::string::npos) return "";
+    std::string extension = name.substr(nDot + 1);
+    for (char &ch : extension) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    ImageEntry entry;
+    return flsh_ReadImageName(name.c_str(), extension.c_str(), &entry) ? entry.szVersionText : "";
+}
 
 std::uint32_t flashThread(void *pArg)
 {
@@ -201,8 +218,18 @@ int cli_Flash(int argc, char **argv)
     pUpdate->flashMode = options.fullFlash ? flsh_kFullFlash : flsh_kNormalFlash;
     pUpdate->noProgramming = 0;
 
+    // The record exists before the device is touched: a process killed from here on leaves it unfinished.
+    HistRecorder *pHistory = cli_OpenHistory("ravelin-cli flash");
+    HistRecord record;
+    hist_InitRecord(&record);
+    // The model as the catalogue spells it, whatever case the user typed.
+    os_CopyBounded(record.szModel, pEntry != nullptr ? pEntry->szName : options.model.c_str(), hist_kTextLen);
+    os_CopyBounded(record.szImageVersion, imageVersion(options.image).c_str(), hist_kTextLen);
+    hist_BeginDevice(pHistory, &record, pUpdate);
+
     if (!os_StartThread(&pUpdate->hThread, flashThread, 0, pJob)) {
-        // Reported as every other result is: the device was not touched, and no abort is implied.
+        // Reported, recorded and ended as every other result is: the device was not touched, and no
+        // abort is implied (an abort would send the user to power-cycle a device left in its loader).
         pUpdate->nResult = FR_THREAD_FAILED;
         log_Write(__LINE__, "cli", "<%s> %s", flsh_PortDisplayName(pUpdate), flsh_ResultText(FR_THREAD_FAILED));
         pJob->bDone.store(true);
@@ -214,10 +241,13 @@ int cli_Flash(int argc, char **argv)
     while (!pJob->bDone.load()) {
         cli_ShowProgress(&progress, pUpdate);
         cli_ShowPowerCycleRequest(pUpdate, &bPowerCycleShown);
+        hist_ProgressDevice(pHistory, &record, pUpdate);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     cli_ShowProgress(&progress, pUpdate);
     cli_EndProgress(&progress);
+    hist_EndDevice(pHistory, &record, pUpdate);
+    hist_CloseRecorder(pHistory);
 
     int nResult = pUpdate->nResult;
     const char *pszText = flsh_ResultText(nResult);

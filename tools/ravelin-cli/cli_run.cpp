@@ -15,6 +15,8 @@
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/osconsole.h"
+#include "ravelin/history/hist_run.h"
+#include "tools/ravelin-cli/cli_history.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_port_list.h"
 #include "tools/ravelin-cli/cli_run_view.h"
@@ -73,6 +75,8 @@ const char kHelp[] =
     "\n"
     "The catalogue, Models.ini and Locks.ini, is read from the executable's directory.\n"
     "Ctrl-C cancels: every device stops at its next step and every port is released.\n"
+    "Every update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
+    "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
     "\n"
     "Exit code:\n"
     "  0    every planned device was updated\n"
@@ -240,7 +244,8 @@ std::uint32_t verifyThread(void *pArg)
 }
 
 // Identifies the devices again and marks each whose version is not its image's as failed.
-void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &view)
+void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &view, HistRecorder *pHistory,
+                   HistRunRecords *pRecords)
 {
     std::vector<PlanRow *> targets;
     for (PlanRow &row : *pRows)
@@ -279,6 +284,8 @@ void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &
             row.verifyFailure = reported.empty() ? "updated, but reports no version (identification status " +
                                                        std::to_string(identity.nStatus) + ")"
                                                  : "updated, but reports version " + reported;
+        if (HistRunRecord *pRow = hist_RunRecordOf(pRecords, row.nDevice))
+            hist_VerifiedDevice(pHistory, &pRow->record, reported.c_str(), row.verifyFailure.c_str());
         view.verified(row, bOk, reported);
     }
 }
@@ -475,6 +482,9 @@ int cli_Run(int argc, char **argv)
         if (!confirmed(nPlanned)) return finish.error(&run, flsh_kRunCancelled);
     }
 
+    HistRecorder *pHistory = cli_OpenHistory("ravelin-cli run");
+    HistRunRecords records;
+    hist_RunBegin(pHistory, &records, &run);
     flsh_RunStartUpdates(&run, settings.nBootCode, settings.bFullFlash, settings.nAfterFlashCheck,
                          settings.bRestoreDefaults, flsh_RunProtocol);
     bool bCancelled = false;
@@ -482,12 +492,14 @@ int cli_Run(int argc, char **argv)
         std::int32_t nLowest = 100;
         char szText[flsh_kStatusTextLen];
         bool bDone = flsh_RunPoll(&run, &nLowest, szText);
+        hist_RunPoll(pHistory, &records, &run);
         view.progress(run, rows, nLowest, szText);
         if (bDone) break;
         if (os_InterruptRequested()) {
             bCancelled = true;
             view.status("Cancelling: every device stops at its next step...");
             flsh_RunCancelAndWait(&run);
+            hist_RunPoll(pHistory, &records, &run);
             view.progress(run, rows, nLowest, szText);
             break;
         }
@@ -496,7 +508,8 @@ int cli_Run(int argc, char **argv)
     view.progressDone();
     for (const PlanRow &row : rows)
         if (row.nImage >= 0) view.result(run, row);
-    if (options.bVerify && !bCancelled) verifyDevices(&run, &rows, view);
+    if (options.bVerify && !bCancelled) verifyDevices(&run, &rows, view, pHistory, &records);
+    hist_CloseRecorder(pHistory);
 
     int nUpdated = 0;
     std::vector<CliPort> failedPorts;

@@ -22,6 +22,8 @@ void printUsage(FILE *out)
                "                                      COM numbers that stay, kept as udev rules\n"
                "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
                "                                      identify a bank and update every device at once\n"
+               "  history [--port PORT] [--since DATE] [--failed] [--unfinished] [--json | --csv]\n"
+               "                                      the updates on record, newest first\n"
                "\n"
                "'ravelin-cli COMMAND --help' describes each command; 'ravelin-cli --version' names the\n"
                "release.\n",
@@ -56,6 +58,8 @@ int main(int argc, char **argv)
         return cli_Ports(argc - 1, argv + 1);
     if (std::strcmp(command, "run") == 0)
         return cli_Run(argc - 1, argv + 1);
+    if (std::strcmp(command, "history") == 0)
+        return cli_History(argc - 1, argv + 1);
     std::fprintf(stderr, "ravelin-cli: unknown command '%s'\n", command);
     printUsage(stderr);
     return 2;
