@@ -1,0 +1,89 @@
+// The notice of an interrupted update and the plan that finishes it.
+#include "ravelin/history/hist_resume.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "ravelin/catalogue/familyflags.h"
+#include "ravelin/support/oswin32.h"
+
+namespace {
+
+// The generic update's statuses once the loader runs at the agreed speed and before it is left:
+// "Handshaking Done" (after the loader version), "Programming" (from the first block on).
+bool loaderRunsAtItsSpeed(const char *pszStatus)
+{
+    char szStatus[hist_kTextLen];
+    os_CopyTrimmed(szStatus, pszStatus, hist_kTextLen);
+    return std::strcmp(szStatus, "Handshaking Done") == 0 || std::strcmp(szStatus, "Programming") == 0;
+}
+
+} // namespace
+
+int hist_LocalDateTime(const char *pszUtc, char *pszDate, int nDateLen, char *pszTime, int nTimeLen)
+{
+    if (nDateLen > 0) pszDate[0] = '\0';
+    if (nTimeLen > 0) pszTime[0] = '\0';
+    std::tm utc{};
+    int nRead = 0;
+    if (pszUtc == nullptr ||
+        std::sscanf(pszUtc, "%4d-%2d-%2dT%2d:%2d:%2d%n", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
+                    &utc.tm_min, &utc.tm_sec, &nRead) != 6 ||
+        (pszUtc[nRead] != 'Z' && pszUtc[nRead] != '\0'))
+        return 0;
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    std::time_t when = timegm(&utc);
+    std::tm local{};
+    if (when == static_cast<std::time_t>(-1) || localtime_r(&when, &local) == nullptr) return 0;
+    char szDate[16], szTime[8];
+    std::strftime(szDate, sizeof szDate, "%Y-%m-%d", &local);
+    std::strftime(szTime, sizeof szTime, "%H:%M", &local);
+    os_CopyBounded(pszDate, szDate, nDateLen);
+    os_CopyBounded(pszTime, szTime, nTimeLen);
+    return 1;
+}
+
+int hist_InterruptedNotice(const HistRecord *pRecord, char *pszText, int nCapacity)
+{
+    if (nCapacity <= 0) return 0;
+    char szDate[16], szTime[8];
+    const char *pszWhen = pRecord->szEnded[0] != '\0' ? pRecord->szEnded : pRecord->szStarted;
+    if (!hist_LocalDateTime(pszWhen, szDate, sizeof szDate, szTime, sizeof szTime)) {
+        os_CopyBounded(szDate, "(unknown date)", sizeof szDate);
+        os_CopyBounded(szTime, "(unknown)", sizeof szTime);
+    }
+    char szStatus[hist_kTextLen];
+    os_CopyTrimmed(szStatus, pRecord->szLastStatus, hist_kTextLen);
+    char szProgress[hist_kTextLen + 16];
+    if (szStatus[0] == '\0')
+        std::snprintf(szProgress, sizeof szProgress, "Starting");
+    else if (pRecord->nLastPercent < 0)
+        std::snprintf(szProgress, sizeof szProgress, "%s", szStatus);
+    else
+        std::snprintf(szProgress, sizeof szProgress, "%s, %d %%", szStatus, static_cast<int>(pRecord->nLastPercent));
+    int nLength = std::snprintf(pszText, static_cast<std::size_t>(nCapacity),
+                                "%s: the update with %s was interrupted on %s at %s (%s); its device may be waiting "
+                                "in its flash loader. To finish it: ravelin-cli resume %s",
+                                pRecord->szPort, pRecord->szImage, szDate, szTime, szProgress, pRecord->szPort);
+    if (nLength < 0) {
+        pszText[0] = '\0';
+        return 0;
+    }
+    return nLength < nCapacity ? nLength : nCapacity - 1;
+}
+
+void hist_PlanResume(const HistRecord *pRecord, std::uint32_t flags, HistResumePlan *pPlan)
+{
+    pPlan->nSpeed = pRecord->nSpeed;
+    pPlan->flashMode = pRecord->flashMode;
+    pPlan->bPowerCycle = 0;
+    pPlan->fixedSpeed = 0;
+    if (flags & FLF_DOT) {
+        pPlan->fixedSpeed = 1;
+        pPlan->bPowerCycle = 1;
+    } else if (cat_IsGenericFlash(flags)) {
+        pPlan->fixedSpeed = pRecord->nSpeed > 0 && loaderRunsAtItsSpeed(pRecord->szLastStatus) ? 1 : 0;
+    }
+}

@@ -1,0 +1,35 @@
+// Interrupted updates as the front ends meet them: the line that names one where the user next
+// meets its port, and how an interrupted update is finished (ravelin-cli resume, the wizard's offer).
+// Which records need finishing is hist_NeedsResume's one rule (history.h).
+#pragma once
+
+#include <cstdint>
+
+#include "ravelin/history/history.h"
+
+// "COM5: the update with PADE107.HEX was interrupted on 2026-12-09 at 10:41 (Programming, 43 %); its
+// device may be waiting in its flash loader. To finish it: ravelin-cli resume COM5"
+// The date and time are local time, as a person at the bench reads a clock: when the update ended,
+// or when it started for one that never ended. "(Programming)" without a percent before any
+// progress; "(Starting)" before any status. Returns the text's length (cut to nCapacity - 1).
+int hist_InterruptedNotice(const HistRecord *pRecord, char *pszText, int nCapacity);
+
+// The record's start or end time (ISO 8601, UTC) as local date "2026-12-09" and time "10:41".
+// Returns 1, or 0 (both left "") when the text is no such time.
+int hist_LocalDateTime(const char *pszUtc, char *pszDate, int nDateLen, char *pszTime, int nTimeLen);
+
+// How an interrupted update is taken up again, without identification.
+struct HistResumePlan {
+    std::int32_t fixedSpeed;   // nonzero: the device waits in its loader; no handshake, no entry command
+    std::int32_t nSpeed;       // the speed to program at (the speed the loader ran at, for the generic loader)
+    std::int32_t bPowerCycle;  // the user must switch the device off and on (the dot download)
+    std::int32_t flashMode;    // as the interrupted update had it
+};
+
+// The plan for a record and its model's family flags:
+// - the maker's own loader: fixed speed at the recorded speed once the loader had been entered and
+//   its speed agreed (the last status was "Handshaking Done" or "Programming"); an update cut off
+//   before that, or after the loader was left ("Programming Done"), starts from the start;
+// - the dot download: fixed speed (the boot code waits for its dot), after a power cycle;
+// - the other protocols: from their start (their own entry finds the device where it is).
+void hist_PlanResume(const HistRecord *pRecord, std::uint32_t flags, HistResumePlan *pPlan);
