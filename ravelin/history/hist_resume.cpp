@@ -87,3 +87,72 @@ void hist_PlanResume(const HistRecord *pRecord, std::uint32_t flags, HistResumeP
         pPlan->fixedSpeed = pRecord->nSpeed > 0 && loaderRunsAtItsSpeed(pRecord->szLastStatus) ? 1 : 0;
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Taking an interrupted update up again.
+
+#include "ravelin/catalogue/catalogue.h"
+#include "ravelin/flash/flashinfo.h"
+#include "ravelin/protocols/flsh_choice.h"
+#include "ravelin/support/log.h"
+#include "ravelin/support/osclock.h"
+
+int hist_AddResumeDevice(UpdateRun *pRun, const HistRecord *pRecord, const char *pszDevicePath)
+{
+    DeviceType model;
+    if (!model.SetFromModel(pRecord->szModel)) return -1;
+    HistResumePlan plan;
+    hist_PlanResume(pRecord, model.Flags(), &plan);
+    int nCount = flsh_RunAddPort(pRun, pszDevicePath, plan.nSpeed > 0 ? plan.nSpeed : 38400);
+    if (nCount < 0) return -1;
+    int nDevice = nCount - 1;
+    int nImage = flsh_RunAddImage(pRun, pRecord->szImagePath, model) - 1;
+    RunDevice &device = *pRun->devices[static_cast<std::size_t>(nDevice)];
+    device.type = model;
+    const ModelEntry *pEntry = cat_FindEntryByName(model.szName);
+    os_CopyBounded(device.szModel, pEntry != nullptr ? pEntry->szName : model.szName, cat_kNameLen);
+    device.flags = model.Flags() | (plan.bPowerCycle ? FLF_POWER_CYCLE : 0);
+    device.bFixedSpeed = plan.fixedSpeed ? 1 : 0;
+    device.country = CountryCode(-1);
+    device.pUpdate->flashMode = plan.flashMode;
+    if (nImage >= 0) flsh_RunAssignImage(pRun, nDevice, nImage);
+    return nDevice;
+}
+
+namespace {
+
+// Whether the loader took a block in this attempt: each device thread notes its own.
+thread_local bool tl_bBlockAccepted = false;
+
+int resumeProgress(DeviceUpdate *pOwner, int nStatus, std::int32_t nValue, std::intptr_t nDetail)
+{
+    if (nStatus == flsh_cProgramming || nStatus == flsh_cProgramDone) tl_bBlockAccepted = true;
+    return flsh_ProgressCallback(pOwner, nStatus, nValue, nDetail);
+}
+
+// The entry found the device elsewhere, and nothing was programmed: worth the other entry.
+bool wrongEntry(const DeviceUpdate *pUpdate, int nResult)
+{
+    if (tl_bBlockAccepted) return false;
+    return pUpdate->fixedSpeed ? nResult == FR_TIMEOUT : nResult == FR_HANDSHAKE_FAILURE;
+}
+
+} // namespace
+
+int hist_ResumeFlash(DeviceUpdate *pUpdate)
+{
+    if (!cat_IsGenericFlash(pUpdate->flags)) return flsh_RunProtocol(pUpdate);
+    tl_bBlockAccepted = false;
+    if (pUpdate->fixedSpeed) os_SleepMs(hist_kLoaderSilenceMs);
+    int nResult = flsh_Update(resumeProgress, pUpdate);
+    if (wrongEntry(pUpdate, nResult) && flsh_ProgressCallback(pUpdate, flsh_cHandshakeStart, 0, 0)) {
+        log_Write(__LINE__, "hist", "<%s> %s found no loader; trying %s", flsh_PortDisplayName(pUpdate),
+                  pUpdate->fixedSpeed ? "fixed speed" : "the handshake",
+                  pUpdate->fixedSpeed ? "the handshake" : "fixed speed");
+        pUpdate->fixedSpeed = pUpdate->fixedSpeed ? 0 : 1;
+        if (pUpdate->fixedSpeed) os_SleepMs(hist_kLoaderSilenceMs);
+        nResult = flsh_Update(resumeProgress, pUpdate);
+    }
+    pUpdate->nResult = nResult;
+    return 0;
+}

@@ -33,3 +33,24 @@ struct HistResumePlan {
 // - the dot download: fixed speed (the boot code waits for its dot), after a power cycle;
 // - the other protocols: from their start (their own entry finds the device where it is).
 void hist_PlanResume(const HistRecord *pRecord, std::uint32_t flags, HistResumePlan *pPlan);
+
+struct DeviceUpdate;
+struct UpdateRun;
+
+// Adds the record's port to the run as the one-port path adds -P: not identified, the record's
+// image (its path) as an image of the record's model, the plan's speed and fixed speed; a dot device
+// is asked to be switched off and on (the power-cycle entry of its protocol). Returns the device's
+// index, or -1 when the port or the model is unknown (the catalogue must be loaded).
+int hist_AddResumeDevice(UpdateRun *pRun, const HistRecord *pRecord, const char *pszDevicePath);
+
+// The flash thread body of a resumed update. The maker's own loader at fixed speed first waits out
+// the loader's second of silence (a block cut off half-way is then dropped); and because a record's
+// last status can lag its device by a second, an entry that finds the device elsewhere is tried once
+// the other way: fixed speed that gets no prompt for its first block goes on with the handshake from
+// the start, a handshake that finds no loader goes on at fixed speed. Other protocols run as the run
+// runs them. Stores the result in the record, as flsh_RunProtocol does; returns 0.
+int hist_ResumeFlash(DeviceUpdate *pUpdate);
+
+// How long the maker's loader is left silent before a resumed update's first command, in
+// milliseconds (scaled by the time scale): longer than the loader's second.
+constexpr int hist_kLoaderSilenceMs = 1500;

@@ -20,6 +20,8 @@ void printUsage(FILE *out)
                "  ports [PORT ...] [--json]           what each port maps to and whether it can be used\n"
                "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
                "                                      identify a bank and update every device at once\n"
+               "  resume [PORT ...] [--yes] [--dry-run] [--json]\n"
+               "                                      finish the updates the history says were interrupted\n"
                "\n"
                "'ravelin-cli COMMAND --help' describes each command; 'ravelin-cli --version' names the\n"
                "release.\n",
@@ -54,6 +56,8 @@ int main(int argc, char **argv)
         return cli_Ports(argc - 1, argv + 1);
     if (std::strcmp(command, "run") == 0)
         return cli_Run(argc - 1, argv + 1);
+    if (std::strcmp(command, "resume") == 0)
+        return cli_Resume(argc - 1, argv + 1);
     std::fprintf(stderr, "ravelin-cli: unknown command '%s'\n", command);
     printUsage(stderr);
     return 2;
