@@ -139,6 +139,11 @@ int flsh_NoteLineLost(DeviceUpdate *pUpdate, const UrsPort *pPort);
 // For every protocol whose urs_OpenPort failed: the detail says why the port could not be opened.
 void flsh_NoteOpenFailure(DeviceUpdate *pUpdate);
 
+// The percentage a status short code shows ("H  50", "PL  07", "P 100"): the number after its
+// letters, at most 100; 0 for a code without one ("ResDef", "I    "). The record's value is no
+// guide: some statuses carry the line speed in it.
+int flsh_ShortCodePercent(const char *pszCode);
+
 // Port display name: the path from its fifth character on ("COM3" of "\\.\COM3").
 const char *flsh_PortDisplayName(const DeviceUpdate *pUpdate);
 

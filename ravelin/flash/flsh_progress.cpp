@@ -1,6 +1,8 @@
 // The update record's progress fields, the two callbacks that fill them, the result texts and the
 // process-wide cancel flag.
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -133,6 +135,28 @@ void flsh_ReadProgress(DeviceUpdate *pUpdate, char *pszShortCode, char *pszStatu
     if (pszStatusText != nullptr) os_CopyBounded(pszStatusText, pUpdate->szStatusText, flsh_kStatusTextLen);
     if (pnValue != nullptr) *pnValue = pUpdate->nLastValue;
     os_UnlockMutex(pUpdate->hLock);
+}
+
+int flsh_ShortCodePercent(const char *pszCode)
+{
+    const char *p = pszCode;
+    while (std::isalpha(static_cast<unsigned char>(*p)))
+        ++p;
+    if (p == pszCode || *p != ' ')
+        return 0;
+    while (*p == ' ')
+        ++p;
+    const char *pDigits = p;
+    while (std::isdigit(static_cast<unsigned char>(*p)))
+        ++p;
+    if (p == pDigits)
+        return 0;
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    if (*p != '\0')
+        return 0;
+    int nPercent = std::atoi(pDigits);
+    return nPercent > 100 ? 100 : nPercent;
 }
 
 const char *flsh_PortDisplayName(const DeviceUpdate *pUpdate)

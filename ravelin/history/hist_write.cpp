@@ -36,13 +36,19 @@ sqlite3_stmt *prepare(HistDb *pDb, const char *pszSql, const char *pszWhat) {
 
 int writeProgress(HistDb *pDb, HistRecord *pRecord, std::int64_t nNowMs) {
     std::lock_guard<std::mutex> guard(pDb->lock);
-    sqlite3_stmt *pStmt = prepare(pDb, "UPDATE updates SET last_status = ?1, last_percent = ?2 WHERE id = ?3",
-                                  "cannot record the progress");
+    sqlite3_stmt *pStmt = prepare(pDb,
+        "UPDATE updates SET last_status = ?1, last_percent = ?2, speed = ?3, loader_version = ?4,"
+        " rejected_blocks = ?5 WHERE id = ?6",
+        "cannot record the progress");
     if (pStmt == nullptr) return 0;
     bindText(pStmt, 1, pRecord->szLastStatus);
     sqlite3_bind_int(pStmt, 2, pRecord->nLastPercent);
-    sqlite3_bind_int64(pStmt, 3, pRecord->nId);
+    sqlite3_bind_int(pStmt, 3, pRecord->nSpeed);
+    bindText(pStmt, 4, pRecord->szLoaderVersion);
+    sqlite3_bind_int(pStmt, 5, pRecord->nRejectedBlocks);
+    sqlite3_bind_int64(pStmt, 6, pRecord->nId);
     if (!runStatement(pDb, pStmt, "cannot record the progress")) return 0;
+    pRecord->nProgressSpeed = pRecord->nSpeed;
     pRecord->nProgressWrittenMs = nNowMs;
     pRecord->bProgressPending = 0;
     return 1;
@@ -90,13 +96,14 @@ std::int64_t hist_Insert(HistDb *pDb, HistRecord *pRecord) {
         sqlite3_bind_null(pStmt, 22);
     if (!runStatement(pDb, pStmt, "cannot record the update's start")) return 0;
     pRecord->nId = sqlite3_last_insert_rowid(pDb->pDb);
+    pRecord->nProgressSpeed = pRecord->nSpeed;
     return pRecord->nId;
 }
 
 int hist_Progress(HistDb *pDb, HistRecord *pRecord, const char *pszStatus, int nPercent, std::int64_t nNowMs) {
     const char *pszNew = pszStatus ? pszStatus : "";
     bool bChanged = std::strncmp(pRecord->szLastStatus, pszNew, hist_kTextLen - 1) != 0 ||
-                    pRecord->nLastPercent != nPercent;
+                    pRecord->nLastPercent != nPercent || pRecord->nProgressSpeed != pRecord->nSpeed;
     if (bChanged) {
         os_CopyBounded(pRecord->szLastStatus, pszNew, hist_kTextLen);
         pRecord->nLastPercent = nPercent;
@@ -143,4 +150,20 @@ int hist_Complete(HistDb *pDb, HistRecord *pRecord) {
     }
     pRecord->bProgressPending = 0;
     return 1;
+}
+
+int hist_SetVerified(HistDb *pDb, std::int64_t nId, const char *pszVersion, const char *pszDetail) {
+    if (pDb == nullptr || nId <= 0) return 0;
+    std::lock_guard<std::mutex> guard(pDb->lock);
+    // The check's failure joins what the update itself said; an empty one leaves the detail alone.
+    sqlite3_stmt *pStmt = prepare(pDb,
+        "UPDATE updates SET verified_version = ?1,"
+        " detail = CASE WHEN ?2 = '' THEN detail WHEN detail = '' THEN ?2 ELSE detail || '; ' || ?2 END"
+        " WHERE id = ?3",
+        "cannot record the check of the version");
+    if (pStmt == nullptr) return 0;
+    bindText(pStmt, 1, pszVersion ? pszVersion : "");
+    bindText(pStmt, 2, pszDetail ? pszDetail : "");
+    sqlite3_bind_int64(pStmt, 3, nId);
+    return runStatement(pDb, pStmt, "cannot record the check of the version");
 }

@@ -68,6 +68,7 @@ struct HistRecord {
     // change is waiting for the next second.
     std::int64_t nProgressWrittenMs;
     std::int32_t bProgressPending;
+    std::int32_t nProgressSpeed;             // the speed last written with the progress
 };
 
 // A fresh record: everything empty, nResult hist_kUnfinished, nLastPercent -1.
@@ -93,15 +94,21 @@ const char *hist_LastError(const HistDb *pDb);
 // Sets pRecord->nId. Returns the id, 0 on failure (or a null handle).
 std::int64_t hist_Insert(HistDb *pDb, HistRecord *pRecord);
 
-// Progress: keeps status and percent in the record and writes them when at least a second has passed
-// since the last write (nNowMs from os_MonotonicMs). A change held back is written by the next call
-// after the second, or by hist_Complete. Returns 1 when written, 2 when held back, 0 on failure.
+// Progress: keeps status and percent in the record and writes them, with the record's speed, loader
+// version and rejected blocks (a resume needs the speed the loader runs at), when at least a second
+// has passed since the last write (nNowMs from os_MonotonicMs). A change held back is written by the
+// next call after the second, or by hist_Complete. Returns 1 when written, 2 when nothing was written
+// (held back, or nothing changed), 0 on failure.
 int hist_Progress(HistDb *pDb, HistRecord *pRecord, const char *pszStatus, int nPercent, std::int64_t nNowMs);
 
 // The update ended: fills szEnded (now, when empty) and writes every field that the end may have
 // learnt (result, texts, speed, loader and verified versions, rejected blocks, last status...).
 // Returns 1 when written, 0 on failure.
 int hist_Complete(HistDb *pDb, HistRecord *pRecord);
+
+// After the update: the version the device reported when identified again, and why that failed the
+// check (may be "" or null). Returns 1 when written.
+int hist_SetVerified(HistDb *pDb, std::int64_t nId, const char *pszVersion, const char *pszDetail);
 
 // Reading. A filter field left empty or 0 does not filter.
 struct HistFilter {

@@ -37,20 +37,7 @@ int ProgrammingPercent(const char *pszCode)
 
 int cli_ShortCodePercent(const char *pszCode)
 {
-    const char *p = pszCode;
-    while (std::isalpha(static_cast<unsigned char>(*p)))
-        ++p;
-    if (p == pszCode || *p != ' ')
-        return 0;
-    while (*p == ' ')
-        ++p;
-    const char *pDigits = p;
-    while (std::isdigit(static_cast<unsigned char>(*p)))
-        ++p;
-    if (p == pDigits || Trimmed(p) != "")
-        return 0;
-    int nPercent = std::atoi(pDigits);
-    return nPercent > 100 ? 100 : nPercent;
+    return flsh_ShortCodePercent(pszCode);
 }
 
 void cli_InitProgress(CliProgress *pProgress, bool bTerminal)
