@@ -156,3 +156,76 @@ int hist_ResumeFlash(DeviceUpdate *pUpdate)
     pUpdate->nResult = nResult;
     return 0;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Finding the interrupted updates, and naming the one a record finishes.
+
+#include <strings.h>
+#include <unistd.h>
+
+#include "ravelin/history/hist_internal.h"
+#include "ravelin/history/hist_recorder.h"
+
+namespace {
+
+struct Collect {
+    const std::vector<std::string> *pPorts;
+    std::vector<HistRecord> *pRecords;
+};
+
+int collect(const HistRecord *pRecord, void *pUser)
+{
+    Collect *pCollect = static_cast<Collect *>(pUser);
+    bool bWanted = pCollect->pPorts == nullptr;
+    if (!bWanted)
+        for (const std::string &port : *pCollect->pPorts)
+            if (strcasecmp(port.c_str(), pRecord->szPort) == 0) bWanted = true;
+    if (bWanted) pCollect->pRecords->push_back(*pRecord);
+    return 1;
+}
+
+} // namespace
+
+bool hist_FindInterrupted(const char *pszPath, const std::vector<std::string> *pPorts,
+                          std::vector<HistRecord> *pRecords, std::string *pError)
+{
+    pRecords->clear();
+    char szPath[os_kPathLen];
+    if (pszPath != nullptr) {
+        os_CopyBounded(szPath, pszPath, os_kPathLen);
+    } else if (hist_DefaultPath(szPath, sizeof szPath) == 0) {
+        *pError = "the history's path is too long";
+        return false;
+    }
+    if (::access(szPath, F_OK) != 0) return true;  // no update was ever recorded here
+    char szError[256];
+    HistDb *pDb = hist_OpenExisting(szPath, szError, sizeof szError);
+    if (pDb == nullptr) {
+        *pError = szError;
+        return false;
+    }
+    Collect context{pPorts, pRecords};
+    int nCount = hist_Interrupted(pDb, collect, &context);
+    if (nCount < 0) *pError = hist_LastError(pDb);
+    hist_Close(pDb);
+    return nCount >= 0;
+}
+
+void hist_NoteResumeOf(HistRecorder *pRecorder, HistRecord *pRecord, std::int64_t nResumeOf)
+{
+    if (pRecorder == nullptr || nResumeOf <= 0) return;
+    pRecord->nResumeOf = nResumeOf;
+    HistDb *pDb = hist_RecorderDb(pRecorder);
+    if (pDb == nullptr || pRecord->nId <= 0) return;
+    std::lock_guard<std::mutex> guard(pDb->lock);
+    sqlite3_stmt *pStmt = nullptr;
+    if (sqlite3_prepare_v2(pDb->pDb, "UPDATE updates SET resume_of = ?1 WHERE id = ?2", -1, &pStmt, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_bind_int64(pStmt, 1, nResumeOf);
+        sqlite3_bind_int64(pStmt, 2, pRecord->nId);
+        if (sqlite3_step(pStmt) != SQLITE_DONE) hist_SetError(pDb, "cannot record the update resumed");
+    } else {
+        hist_SetError(pDb, "cannot record the update resumed");
+    }
+    sqlite3_finalize(pStmt);
+}

@@ -54,3 +54,19 @@ int hist_ResumeFlash(DeviceUpdate *pUpdate);
 // How long the maker's loader is left silent before a resumed update's first command, in
 // milliseconds (scaled by the time scale): longer than the loader's second.
 constexpr int hist_kLoaderSilenceMs = 1500;
+
+#include <string>
+#include <vector>
+
+struct HistRecorder;
+
+// The latest record of every port that needs finishing (hist_NeedsResume), newest first; only the
+// ports named when pPorts is not null (display names, compared without regard to case). The
+// database is pszPath, or hist_DefaultPath for null; one that does not exist yet holds none. False
+// with the reason in *pError when it cannot be read.
+bool hist_FindInterrupted(const char *pszPath, const std::vector<std::string> *pPorts,
+                          std::vector<HistRecord> *pRecords, std::string *pError);
+
+// A resumed update's record names the record it finishes: kept in pRecord and written to its row
+// (which hist_BeginDevice or hist_RunBegin has inserted). Nothing for a null id or recorder.
+void hist_NoteResumeOf(HistRecorder *pRecorder, HistRecord *pRecord, std::int64_t nResumeOf);

@@ -13,6 +13,7 @@
 #include "ravelin/catalogue/catalogue.h"
 #include "ravelin/flash/flsh_lucent_image.h"
 #include "ravelin/history/hist_resume.h"
+#include "ravelin/history/hist_sha256.h"
 #include "ravelin/ident/devid.h"
 #include "tools/ravelin-cli/cli_interrupted.h"
 #include "tools/ravelin-cli/cli_port_list.h"
@@ -70,6 +71,14 @@ std::string planText(const HistRecord &record)
     return "from the start";
 }
 
+// The same image must go on the device again: a file changed since would leave it half of each.
+bool sameImage(const HistRecord &record)
+{
+    if (record.szImageSha256[0] == '\0') return true;  // recorded without its fingerprint
+    char szSha[hist_kShaLen];
+    return hist_Sha256File(record.szImagePath, szSha, nullptr) && std::strcmp(szSha, record.szImageSha256) == 0;
+}
+
 int addRecords(UpdateRun *pRun, std::vector<PlanRow> *pRows, void *pContext)
 {
     ResumeContext *pResume = static_cast<ResumeContext *>(pContext);
@@ -88,7 +97,7 @@ int addRecords(UpdateRun *pRun, std::vector<PlanRow> *pRows, void *pContext)
             row.reason = "the port name is not understood";
         } else if (::stat(record.szImagePath, &image) != 0 || !S_ISREG(image.st_mode)) {
             row.reason = std::string("the image ") + record.szImagePath + " is not there any more";
-        } else if (record.nImageSize > 0 && image.st_size != record.nImageSize) {
+        } else if (!sameImage(record)) {
             row.reason = std::string("the image ") + record.szImagePath + " has changed since";
         } else {
             row.nDevice = hist_AddResumeDevice(pRun, &record, port.devicePath.c_str());
