@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <memory>
+
 std::string wiz_DisplayText(const char *pszText)
 {
     std::string text;
@@ -22,4 +24,19 @@ void CQtMessageBoxes::Show(QWidget *pParent, const char *pszText)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ravelin"),
                     QString::fromLocal8Bit(wiz_DisplayText(pszText).c_str()), QMessageBox::Ok, pParent);
     box.exec();
+}
+
+QMessageBox *wiz_NewQuestionBox(QWidget *pParent, const char *pszText)
+{
+    auto *pBox = new QMessageBox(QMessageBox::Question, QStringLiteral("Ravelin"),
+                                 QString::fromLocal8Bit(wiz_DisplayText(pszText).c_str()),
+                                 QMessageBox::Yes | QMessageBox::No, pParent);
+    pBox->setDefaultButton(QMessageBox::Yes);
+    return pBox;
+}
+
+bool CQtMessageBoxes::Ask(QWidget *pParent, const char *pszText)
+{
+    std::unique_ptr<QMessageBox> box(wiz_NewQuestionBox(pParent, pszText));
+    return box->exec() == QMessageBox::Yes;
 }

@@ -29,6 +29,7 @@ int main(int argc, char **argv)
         {"OnePortTest", [] { return std::unique_ptr<QObject>(new OnePortTest); }},
         {"CancelTest", [] { return std::unique_ptr<QObject>(new CancelTest); }},
         {"DetectionErrorTest", [] { return std::unique_ptr<QObject>(new DetectionErrorTest); }},
+        {"ResumeOfferTest", [] { return std::unique_ptr<QObject>(new ResumeOfferTest); }},
     };
     const char *pszOnly = argc > 1 && argv[1][0] != '-' ? argv[1] : nullptr;
     std::vector<char *> qtArgs{argv[0]};

@@ -61,3 +61,11 @@ private Q_SLOTS:
     void noDevices();
     void identificationTimeOut();
 };
+
+class ResumeOfferTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void yesFinishesTheInterruptedUpdate();
+    void noGoesOnWithTheDetection();
+    void noOfferWithoutInterruptedUpdates();
+};
