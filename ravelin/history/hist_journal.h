@@ -6,6 +6,8 @@
 //   RAVELIN_PORT, RAVELIN_MODEL, RAVELIN_IMAGE, RAVELIN_IMAGE_SHA256,
 //   RAVELIN_RESULT        the result code, RAVELIN_RESULT_TEXT its text
 //   RAVELIN_HISTORY_ID    the record's id in the history (0 when the history could not be written)
+// A device that fails the check of its version after a successful update gets a second entry for the
+// same RAVELIN_HISTORY_ID with the result "Failure to verify update": the last entry of an id holds.
 // No journal (a container without one) is no error: the entry is dropped.
 #pragma once
 

@@ -44,6 +44,8 @@ void hist_FillHostAndUser(HistRecord *pRecord) {
 
 bool hist_NeedsResume(const HistRecord *pRecord) {
     if (pRecord->nResult == hist_kUnfinished) return true;
+    // It answered identification after the update: whatever went wrong, no loader is waiting.
+    if (pRecord->szVerifiedVersion[0] != '\0') return false;
     // Whenever the line was lost the loader may still be running, whatever the protocol made of it.
     if (std::strstr(pRecord->szDetail, "the line was lost") != nullptr) return true;
     switch (pRecord->nResult) {

@@ -84,6 +84,16 @@ std::string deviceNode(const char *pszPortName) {
 
 }  // namespace
 
+const char *hist_ProtocolName(std::uint32_t flags) {
+    static const struct {
+        const char *pszChoice, *pszHistory;
+    } kNames[] = {{"Lucent/Agere", "lucent"}, {"Rockwell", "rockwell"}, {"Siemens", "siemens"}, {"dot/upload", "dot"}};
+    const char *pszChoice = flsh_ProtocolName(flags);
+    for (const auto &name : kNames)
+        if (std::strcmp(name.pszChoice, pszChoice) == 0) return name.pszHistory;
+    return "generic";
+}
+
 HistRecorder *hist_OpenRecorder(const char *pszProgram, const char *pszPath, HistWarnFn pfnWarn, void *pUser) {
     HistRecorder *pRecorder = new HistRecorder;
     pRecorder->program = pszProgram ? pszProgram : "";
@@ -153,7 +163,7 @@ void hist_FillFromUpdate(HistRecorder *pRecorder, HistRecord *pRecord, const Dev
         os_CopyBounded(r.szImageSha256, found->second.sha.c_str(), hist_kShaLen);
         r.nImageSize = found->second.nSize;
     }
-    fillText(r.szProtocol, hist_kProtocolLen, flsh_ProtocolName(pUpdate->flags));
+    fillText(r.szProtocol, hist_kProtocolLen, hist_ProtocolName(pUpdate->flags));
     if (r.nSpeed == 0) r.nSpeed = pUpdate->nSpeed;
     if (r.fixedSpeed == 0) r.fixedSpeed = pUpdate->fixedSpeed;
     if (r.flashMode == 0) r.flashMode = pUpdate->flashMode;
@@ -221,6 +231,15 @@ void hist_EndDevice(HistRecorder *pRecorder, HistRecord *pRecord, DeviceUpdate *
 void hist_VerifiedDevice(HistRecorder *pRecorder, HistRecord *pRecord, const char *pszVersion,
                          const char *pszFailure) {
     os_CopyBounded(pRecord->szVerifiedVersion, pszVersion ? pszVersion : "", hist_kTextLen);
+    if (pszFailure != nullptr && pszFailure[0] != '\0' && pRecord->nResult == FR_SUCCESSFUL) {
+        pRecord->nResult = FR_VERIFY_FAILED;
+        os_CopyBounded(pRecord->szResultText, flsh_ResultText(FR_VERIFY_FAILED), hist_kTextLen);
+        std::string detail = pRecord->szDetail[0] ? std::string(pRecord->szDetail) + "; " + pszFailure : pszFailure;
+        os_CopyBounded(pRecord->szDetail, detail.c_str(), hist_kDetailLen);
+        // The journal heard "Successful" at the update's end; its correction is the same update's
+        // entry again, with the result that now holds.
+        hist_JournalUpdateEnd(pRecord);
+    }
     std::lock_guard<std::mutex> guard(pRecorder->lock);
     HistDb *pDb = dbLocked(pRecorder);
     if (pDb == nullptr || pRecord->nId <= 0) return;

@@ -44,6 +44,10 @@ void hist_EndDevice(HistRecorder *pRecorder, HistRecord *pRecord, DeviceUpdate *
 void hist_VerifiedDevice(HistRecorder *pRecorder, HistRecord *pRecord, const char *pszVersion,
                          const char *pszFailure);
 
+// The protocol the family flags choose, as the history names it: "generic", "lucent", "rockwell",
+// "siemens" or "dot".
+const char *hist_ProtocolName(std::uint32_t flags);
+
 // The by-path link (in pszByPathDir, normally /dev/serial/by-path) that leads to the same device node
 // as pszNode; "" when none does. Returns 1 when found.
 int hist_FindByPathLink(const char *pszByPathDir, const char *pszNode, char *pszLink, int nCapacity);

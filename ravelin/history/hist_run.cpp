@@ -19,6 +19,7 @@ void hist_RunBegin(HistRecorder *pRecorder, HistRunRecords *pRecords, UpdateRun 
             os_CopyBounded(r.szImageVersion, pRun->images[static_cast<std::size_t>(device.nImage)].szVersionText,
                            hist_kTextLen);
         r.fixedSpeed = device.bFixedSpeed;
+        os_CopyBounded(r.szProtocol, hist_ProtocolName(device.flags), hist_kProtocolLen);
         hist_BeginDevice(pRecorder, &r, device.pUpdate);
         pRecords->rows.push_back(row);
     }

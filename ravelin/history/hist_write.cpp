@@ -1,6 +1,7 @@
 // Writing the history: the insert at the start, the progress, the completion; one transaction each.
 #include <cstring>
 
+#include "ravelin/flash/flsh.h"
 #include "ravelin/history/hist_internal.h"
 #include "ravelin/support/oswin32.h"
 
@@ -155,9 +156,13 @@ int hist_Complete(HistDb *pDb, HistRecord *pRecord) {
 int hist_SetVerified(HistDb *pDb, std::int64_t nId, const char *pszVersion, const char *pszDetail) {
     if (pDb == nullptr || nId <= 0) return 0;
     std::lock_guard<std::mutex> guard(pDb->lock);
-    // The check's failure joins what the update itself said; an empty one leaves the detail alone.
+    // A device that reports the wrong version (or none) after a successful update was not updated as
+    // far as anyone can tell: the record must not say "Successful". The check's failure joins what the
+    // update itself said.
     sqlite3_stmt *pStmt = prepare(pDb,
         "UPDATE updates SET verified_version = ?1,"
+        " result = CASE WHEN ?2 <> '' AND result = 0 THEN ?4 ELSE result END,"
+        " result_text = CASE WHEN ?2 <> '' AND result = 0 THEN ?5 ELSE result_text END,"
         " detail = CASE WHEN ?2 = '' THEN detail WHEN detail = '' THEN ?2 ELSE detail || '; ' || ?2 END"
         " WHERE id = ?3",
         "cannot record the check of the version");
@@ -165,5 +170,7 @@ int hist_SetVerified(HistDb *pDb, std::int64_t nId, const char *pszVersion, cons
     bindText(pStmt, 1, pszVersion ? pszVersion : "");
     bindText(pStmt, 2, pszDetail ? pszDetail : "");
     sqlite3_bind_int64(pStmt, 3, nId);
+    sqlite3_bind_int(pStmt, 4, FR_VERIFY_FAILED);
+    bindText(pStmt, 5, flsh_ResultText(FR_VERIFY_FAILED));
     return runStatement(pDb, pStmt, "cannot record the check of the version");
 }

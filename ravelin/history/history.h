@@ -107,7 +107,8 @@ int hist_Progress(HistDb *pDb, HistRecord *pRecord, const char *pszStatus, int n
 int hist_Complete(HistDb *pDb, HistRecord *pRecord);
 
 // After the update: the version the device reported when identified again, and why that failed the
-// check (may be "" or null). Returns 1 when written.
+// check (may be "" or null). A failed check turns a Successful result into "Failure to verify update"
+// (FR_VERIFY_FAILED), the check's text joining the detail. Returns 1 when written.
 int hist_SetVerified(HistDb *pDb, std::int64_t nId, const char *pszVersion, const char *pszDetail);
 
 // Reading. A filter field left empty or 0 does not filter.
@@ -138,7 +139,8 @@ int hist_Interrupted(HistDb *pDb, HistRecordFn pfnRecord, void *pUser);
 
 // True when the record's update may have left its device in the flash loader: it never ended, or it
 // ended with a result that the loader can be left running after (handshake failure, abort, time-out,
-// verify failure, loader version failure, after-flash failure, no dot, the line lost, ...).
+// verify failure, loader version failure, after-flash failure, no dot, the line lost, ...), unless the
+// device reported a version when identified again after it (then it runs its firmware).
 bool hist_NeedsResume(const HistRecord *pRecord);
 
 // The current UTC time as ISO 8601 ("2026-12-09T10:41:07Z").

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ravelin/catalogue/catalogue.h"
+#include "ravelin/flash/flashinfo.h"
 #include "ravelin/flash/flsh.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/serial/urs_names.h"
@@ -20,6 +21,7 @@
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_port_list.h"
 #include "tools/ravelin-cli/cli_flash_lucent.h"
+#include "tools/ravelin-cli/cli_history.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/cli_progress.h"
 #include "tools/ravelin-cli/commands.h"
@@ -124,6 +126,19 @@ struct FlashJob {
     std::atomic<bool> bDone{false};
 };
 
+// The version an image's name gives ("PADE107.HEX" -> "107"), "" when the name follows no naming rule.
+std::string imageVersion(const std::string &path)
+{
+    std::size_t nSlash = path.rfind('/');
+    std::string name = nSlash == std::string::npos ? path : path.substr(nSlash + 1);
+    std::size_t nDot = name.rfind('.');
+    if (nDot == std::string::npos) return "";
+    std::string extension = name.substr(nDot + 1);
+    for (char &ch : extension) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    ImageEntry entry;
+    return flsh_ReadImageName(name.c_str(), extension.c_str(), &entry) ? entry.szVersionText : "";
+}
+
 std::uint32_t flashThread(void *pArg)
 {
     FlashJob *pJob = static_cast<FlashJob *>(pArg);
@@ -203,8 +218,20 @@ int cli_Flash(int argc, char **argv)
     pUpdate->flashMode = options.fullFlash ? flsh_kFullFlash : flsh_kNormalFlash;
     pUpdate->noProgramming = 0;
 
+    // The record exists before the device is touched: a process killed from here on leaves it unfinished.
+    HistRecorder *pHistory = cli_OpenHistory("ravelin-cli flash");
+    HistRecord record;
+    hist_InitRecord(&record);
+    os_CopyBounded(record.szModel, options.model.c_str(), hist_kTextLen);
+    os_CopyBounded(record.szImageVersion, imageVersion(options.image).c_str(), hist_kTextLen);
+    hist_BeginDevice(pHistory, &record, pUpdate);
+
     if (!os_StartThread(&pUpdate->hThread, flashThread, 0, pJob)) {
         std::fputs("ravelin-cli flash: the flash thread could not be started\n", stderr);
+        pUpdate->nResult = FR_ABORTED;
+        flsh_SetResultDetail(pUpdate, "the flash thread could not be started");
+        hist_EndDevice(pHistory, &record, pUpdate);
+        hist_CloseRecorder(pHistory);
         flsh_FreeDeviceUpdate(pUpdate);
         delete pJob;
         return 16;
@@ -216,10 +243,13 @@ int cli_Flash(int argc, char **argv)
     while (!pJob->bDone.load()) {
         cli_ShowProgress(&progress, pUpdate);
         cli_ShowPowerCycleRequest(pUpdate, &bPowerCycleShown);
+        hist_ProgressDevice(pHistory, &record, pUpdate);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     cli_ShowProgress(&progress, pUpdate);
     cli_EndProgress(&progress);
+    hist_EndDevice(pHistory, &record, pUpdate);
+    hist_CloseRecorder(pHistory);
 
     int nResult = pUpdate->nResult;
     const char *pszText = flsh_ResultText(nResult);

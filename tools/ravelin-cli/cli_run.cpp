@@ -15,6 +15,9 @@
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/osconsole.h"
+#include "ravelin/history/hist_resume.h"
+#include "ravelin/history/hist_run.h"
+#include "tools/ravelin-cli/cli_history.h"
 #include "tools/ravelin-cli/cli_interrupted.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_port_list.h"
@@ -224,7 +227,8 @@ std::uint32_t verifyThread(void *pArg)
 }
 
 // Identifies the devices again and marks each whose version is not its image's as failed.
-void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &view)
+void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &view, HistRecorder *pHistory,
+                   HistRunRecords *pRecords)
 {
     std::vector<PlanRow *> targets;
     for (PlanRow &row : *pRows)
@@ -263,6 +267,8 @@ void verifyDevices(UpdateRun *pRun, std::vector<PlanRow> *pRows, const RunView &
             row.verifyFailure = reported.empty() ? "updated, but reports no version (identification status " +
                                                        std::to_string(identity.nStatus) + ")"
                                                  : "updated, but reports version " + reported;
+        if (HistRunRecord *pRow = hist_RunRecordOf(pRecords, row.nDevice))
+            hist_VerifiedDevice(pHistory, &pRow->record, reported.c_str(), row.verifyFailure.c_str());
         view.verified(row, bOk, reported);
     }
 }
@@ -476,20 +482,29 @@ int cli_RunWith(int argc, char **argv, const CliPresetPorts *pPreset)
         if (!confirmed(nPlanned)) return finish.error(&run, flsh_kRunCancelled);
     }
 
+    HistRecorder *pHistory = cli_OpenHistory("ravelin-cli run");
+    HistRunRecords records;
     flsh_RunStartUpdates(&run, settings.nBootCode, settings.bFullFlash, settings.nAfterFlashCheck,
                          settings.bRestoreDefaults,
                          pPreset != nullptr && pPreset->pfnFlash != nullptr ? pPreset->pfnFlash : flsh_RunProtocol);
+    hist_RunBegin(pHistory, &records, &run);
+    // A resumed update's record names the record it finishes.
+    for (const PlanRow &row : rows)
+        if (HistRunRecord *pRecord = hist_RunRecordOf(&records, row.nDevice))
+            hist_NoteResumeOf(pHistory, &pRecord->record, row.nResumeOf);
     bool bCancelled = false;
     for (;;) {
         std::int32_t nLowest = 100;
         char szText[flsh_kStatusTextLen];
         bool bDone = flsh_RunPoll(&run, &nLowest, szText);
+        hist_RunPoll(pHistory, &records, &run);
         view.progress(run, rows, nLowest, szText);
         if (bDone) break;
         if (os_InterruptRequested()) {
             bCancelled = true;
             view.status("Cancelling: every device stops at its next step...");
             flsh_RunCancelAndWait(&run);
+            hist_RunPoll(pHistory, &records, &run);
             view.progress(run, rows, nLowest, szText);
             break;
         }
@@ -498,7 +513,8 @@ int cli_RunWith(int argc, char **argv, const CliPresetPorts *pPreset)
     view.progressDone();
     for (const PlanRow &row : rows)
         if (row.nImage >= 0) view.result(run, row);
-    if (options.bVerify && !bCancelled) verifyDevices(&run, &rows, view);
+    if (options.bVerify && !bCancelled) verifyDevices(&run, &rows, view, pHistory, &records);
+    hist_CloseRecorder(pHistory);
 
     int nUpdated = 0;
     std::vector<CliPort> failedPorts;

@@ -20,6 +20,8 @@ void printUsage(FILE *out)
                "  ports [PORT ...] [--json]           what each port maps to and whether it can be used\n"
                "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
                "                                      identify a bank and update every device at once\n"
+               "  history [--port PORT] [--since DATE] [--failed] [--unfinished] [--json | --csv]\n"
+               "                                      the updates on record, newest first\n"
                "  resume [PORT ...] [--yes] [--dry-run] [--json]\n"
                "                                      finish the updates the history says were interrupted\n"
                "\n"
@@ -56,6 +58,8 @@ int main(int argc, char **argv)
         return cli_Ports(argc - 1, argv + 1);
     if (std::strcmp(command, "run") == 0)
         return cli_Run(argc - 1, argv + 1);
+    if (std::strcmp(command, "history") == 0)
+        return cli_History(argc - 1, argv + 1);
     if (std::strcmp(command, "resume") == 0)
         return cli_Resume(argc - 1, argv + 1);
     std::fprintf(stderr, "ravelin-cli: unknown command '%s'\n", command);
