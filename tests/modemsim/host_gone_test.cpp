@@ -143,6 +143,22 @@ TEST_F(HostGoneTest, LostLineLeavesTheLoaderWhereItWasButARebootDoesNot) {
   EXPECT_EQ(memory(dev, 0, 256), data + data);
 }
 
+TEST_F(HostGoneTest, LoaderCommandsSurviveAProbeAtTheWrongSpeed) {
+  modemsim::Device& dev = loader();
+  {
+    HostPort host(portPath(1));
+    enterLoader(host);
+  }
+  {
+    HostPort probe(portPath(1), B115200);  // an identification that tries another speed
+    ASSERT_TRUE(probe.write("ATI0\r"));
+    probe.readFor(100);
+  }
+  HostPort again(portPath(1), B57600);
+  sendBlock(again, 0x0000, std::string(128, 'E'));
+  EXPECT_EQ(memory(dev, 0, 128), std::string(128, 'E'));
+}
+
 class DotHostGoneTest : public SimBankTest {
  protected:
   modemsim_testing::ScopedEnv scale_{"SUITE_TIME_SCALE", "0.05"};
@@ -194,6 +210,10 @@ TEST_F(DotHostGoneTest, FinishedDownloadIsNoCutOff) {
   again.readFor(300);  // six power-cycle times: no dot
   EXPECT_EQ(again.received(), "");
   EXPECT_EQ(dev.state().value("dot.restarts"), "");
+  // The new firmware runs: a modem again.
+  ASSERT_TRUE(again.write("AT\r"));
+  EXPECT_TRUE(again.readUntil("OK\r\n"));
+  EXPECT_EQ(dev.state().value("dot.firmware_starts"), "1");
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 // Devices that enter download mode only at power-on say the dot by themselves instead, a while after
 // the host has opened the port (the user switched the device off and on). Blocks then come as "W",
 // the block's data bytes and, on some families, the byte 0x17; each is acknowledged with a dot. "E"
-// ends the image; what follows it is taken without answer.
+// ends the image; what follows it is taken without answer, and once a block's worth has come the new
+// firmware starts: the device is an AT modem again, at its own speed.
 //
 // Device file keys:
 //   family = dot
@@ -30,7 +31,7 @@
 // Kept in the device state: dot.data (data bytes of every acknowledged block, also programmed into
 // flash memory from address 0 on), dot.end (every byte after "E"), dot.blocks (blocks heard, tries
 // included), dot.flow ("on" when the host had CTS flow control set on entry), dot.speed, dot.entries,
-// dot.restarts (downloads begun afresh after a cut-off one).
+// dot.restarts (downloads begun afresh after a cut-off one), dot.firmware_starts.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -139,6 +140,13 @@ class DotBootCode : public modemsim::Dialogue {
         break;
       case Stage::kEnd:
         append(dev.state(), "dot.end", std::string(1, static_cast<char>(byte)));
+        // The end and a block's worth after it: the new firmware starts, a modem again at its speed.
+        if (dev.state().value("dot.end").size() == block_size_) {
+          stage_ = Stage::kIdle;
+          dev.releaseStream();
+          dev.setSpeed(config_.speed);
+          bump(dev.state(), "dot.firmware_starts");
+        }
         break;
     }
     return true;

@@ -6,7 +6,8 @@
 //   "D"                  -> the speed letter of the device's maximum speed
 //   a speed letter       -> "\r\nOK\r\n", then the loader runs at that speed
 //                           (I 9600, J 19200, K 38400, L 57600, M 115200)
-//   command lines        -> echoed; "ATI1" answers the loader version, "ATDPOFF", "ATN", "ATC",
+//   command lines        -> echoed (bytes above 0x7F, never part of one, are dropped); "ATI1"
+//                           answers the loader version, "ATDPOFF", "ATN", "ATC",
 //                           "AT&F&W&W1Z" answer OK, anything else ERROR
 //   "ATFLP"              -> "G", then a block: length (2 bytes), address (3 bytes, 4 with
 //                           loader.addr32), data, XOR checksum; "\r\nOK\r\n" when the checksum is
@@ -226,6 +227,9 @@ class FlashLoader : public modemsim::Dialogue {
   }
 
   void onCommandByte(modemsim::Device& dev, uint8_t byte) {
+    // A byte that is no character of a command (a host at the wrong speed, line noise) is dropped: it
+    // must not spoil the next command line.
+    if (byte >= 0x80) return;
     answer(dev, std::string(1, static_cast<char>(byte)));  // the loader echoes its command lines
     if (byte != '\r') {
       if (byte != '\n' && line_.size() < 255) line_ += static_cast<char>(byte);
