@@ -48,7 +48,7 @@ int hist_LocalDateTime(const char *pszUtc, char *pszDate, int nDateLen, char *ps
 int hist_InterruptedNotice(const HistRecord *pRecord, char *pszText, int nCapacity)
 {
     if (nCapacity <= 0) return 0;
-    char szDate[16], szTime[8];
+    char szDate[16], szTime[16];
     const char *pszWhen = pRecord->szEnded[0] != '\0' ? pRecord->szEnded : pRecord->szStarted;
     if (!hist_LocalDateTime(pszWhen, szDate, sizeof szDate, szTime, sizeof szTime)) {
         os_CopyBounded(szDate, "(unknown date)", sizeof szDate);

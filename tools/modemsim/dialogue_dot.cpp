@@ -20,7 +20,7 @@
 //                                    A download cut off half-way (the host closed the port or the
 //                                    line was lost before "E") leaves the boot code waiting; the
 //                                    user switches the device off and on, which is modelled the
-//                                    same way (this long, 1000 ms when not set), and the boot code
+//                                    same way (this long, 10 s when not set), and the boot code
 //                                    says its dot and takes the image afresh from its start.
 //   fault.dot.no_banner = on         nothing after "AT**"
 //   fault.dot.no_ready = on          no dot after the banner (or after the power cycle)
@@ -50,7 +50,9 @@ using modemsim::chipsim::items;
 using modemsim::chipsim::upper;
 
 constexpr long kOpenPollMs = 20;
-constexpr long kRestartAfterCutMs = 1000;  // the power cycle after a cut-off download
+// The power cycle after a cut-off download: long enough that an identification's pauses (a probe
+// that finds the port silent) are not taken for it.
+constexpr long kRestartAfterCutMs = 10000;
 
 class DotBootCode : public modemsim::Dialogue {
  public:
