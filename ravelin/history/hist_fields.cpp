@@ -50,3 +50,13 @@ void hist_RecordFields(const HistRecord *p, HistField aFields[hist_kFieldCount])
     };
     for (int i = 0; i < hist_kFieldCount; ++i) aFields[i] = fields[i];
 }
+
+std::string hist_CsvField(const std::string &text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char ch : text) {
+        if (ch == '"') out += '"';
+        out += ch;
+    }
+    return out + "\"";
+}

@@ -23,3 +23,6 @@ struct HistField {
 constexpr int hist_kFieldCount = 30;
 
 void hist_RecordFields(const HistRecord *pRecord, HistField aFields[hist_kFieldCount]);
+
+// One CSV field (RFC 4180): quoted when it holds a comma, a quote or a line break, quotes doubled.
+std::string hist_CsvField(const std::string &text);

@@ -1,5 +1,6 @@
 #include "ravelin/wizard/message_boxes.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -39,4 +40,12 @@ bool CQtMessageBoxes::Ask(QWidget *pParent, const char *pszText)
 {
     std::unique_ptr<QMessageBox> box(wiz_NewQuestionBox(pParent, pszText));
     return box->exec() == QMessageBox::Yes;
+}
+
+std::string CQtMessageBoxes::AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested)
+{
+    QString path = QFileDialog::getSaveFileName(pParent, QString::fromLocal8Bit(pszTitle),
+                                                QString::fromLocal8Bit(pszSuggested),
+                                                QStringLiteral("CSV files (*.csv);;All files (*)"));
+    return path.toLocal8Bit().toStdString();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class QMessageBox;
@@ -17,6 +18,8 @@ public:
     virtual void Show(QWidget *pParent, const char *pszText) = 0;
     // A question with Yes and No (Yes the default); true for Yes.
     virtual bool Ask(QWidget *pParent, const char *pszText) = 0;
+    // Asks where to save a file, suggesting pszSuggested (a name or path); "" when the user cancelled.
+    virtual std::string AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested) = 0;
 };
 
 // The real boxes: a modal QMessageBox titled "Ravelin".
@@ -24,6 +27,7 @@ class CQtMessageBoxes : public CMessageBoxes {
 public:
     void Show(QWidget *pParent, const char *pszText) override;
     bool Ask(QWidget *pParent, const char *pszText) override;
+    std::string AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested) override;
 };
 
 // Records each text and returns at once.
@@ -46,10 +50,22 @@ public:
         m_questions.clear();
     }
 
+    // Save questions are answered with the path set here ("" answers as Cancel does); each question's
+    // title and suggestion is kept.
+    std::string AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested) override
+    {
+        m_saveQuestions.emplace_back(pszTitle, pszSuggested);
+        return m_saveAnswer;
+    }
+    void SetSaveAnswer(const std::string &path) { m_saveAnswer = path; }
+    const std::vector<std::pair<std::string, std::string>> &SaveQuestions() const { return m_saveQuestions; }
+
 private:
     std::vector<std::string> m_texts;
     std::vector<std::string> m_questions;
     bool m_bAnswer = false;
+    std::string m_saveAnswer;
+    std::vector<std::pair<std::string, std::string>> m_saveQuestions;
 };
 
 // The box CQtMessageBoxes::Ask shows (for the screenshot tool too): titled "Ravelin", Yes and No.

@@ -6,6 +6,8 @@
 #include <QVBoxLayout>
 
 #include "ravelin/flash/command_line.h"
+#include "ravelin/history/hist_resume.h"
+#include "ravelin/history/hist_run.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/osclock.h"
 #include "ravelin/wizard/wizard.h"
@@ -67,13 +69,27 @@ void CProgressPage::Activate()
     m_pContext->bUpdatesStarted = true;
     flsh_RunStartUpdates(m_pContext->pRun, pSettings->nBootCode, pSettings->bFullFlash, pSettings->nAfterFlashCheck,
                          pSettings->bRestoreDefaults, m_pfnFlash);
+    if (m_pContext->pHistory != nullptr) {
+        hist_RunBegin(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
+        // An update the detection page's offer resumes names the record it finishes.
+        for (std::size_t i = 0; i < m_pContext->resumeOf.size(); ++i)
+            if (HistRunRecord *pRecord = hist_RunRecordOf(m_pContext->pRunRecords, static_cast<int>(i)))
+                hist_NoteResumeOf(m_pContext->pHistory, &pRecord->record, m_pContext->resumeOf[i]);
+    }
+}
+
+void CProgressPage::Record()
+{
+    if (m_pContext->pHistory != nullptr) hist_RunPoll(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
 }
 
 void CProgressPage::Poll()
 {
     char szText[flsh_kStatusTextLen] = "";
     std::int32_t nLowest = 100;
-    if (flsh_RunPoll(m_pContext->pRun, &nLowest, szText)) {
+    bool bDone = flsh_RunPoll(m_pContext->pRun, &nLowest, szText);
+    Record();
+    if (bDone) {
         m_timer.stop();
         SetStatus("Programming Complete");
         m_pBar->setValue(100);
@@ -89,4 +105,5 @@ void CProgressPage::Cancel()
 {
     m_timer.stop();
     flsh_RunCancelAndWait(m_pContext->pRun);
+    Record();
 }

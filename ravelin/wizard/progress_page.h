@@ -33,6 +33,8 @@ public:
 
 private:
     void SetStatus(const char *pszText);
+    // The history's records follow the run: progress, and the end of each device that has its result.
+    void Record();
 
     QTimer m_timer;
     std::int32_t m_nLowest = 100;

@@ -9,6 +9,7 @@
 #include "ravelin/support/osclock.h"
 #include "ravelin/support/ospfl.h"
 #include "ravelin/wizard/message_boxes.h"
+#include "suite_version.h"
 
 namespace {
 
@@ -31,6 +32,13 @@ void normalisePortText(char *pszPort)
     pszPort[2] = 'M';
 }
 
+// A history that cannot be written is said once on stderr; the status page shows it too.
+void warnOnStderr(const char *pszWarning, void *)
+{
+    std::fprintf(stderr, "ravelin: warning: %s\n", pszWarning);
+    std::fflush(stderr);
+}
+
 } // namespace
 
 CUpdateApp::CUpdateApp(CMessageBoxes *pBoxes)
@@ -38,10 +46,14 @@ CUpdateApp::CUpdateApp(CMessageBoxes *pBoxes)
     m_context.pRun = &m_run;
     m_context.pSettings = &m_settings;
     m_context.pBoxes = pBoxes;
+    m_pHistory = hist_OpenRecorder("ravelin " SUITE_VERSION, nullptr, warnOnStderr, nullptr);
+    m_context.pHistory = m_pHistory;
+    m_context.pRunRecords = &m_runRecords;
 }
 
 CUpdateApp::~CUpdateApp()
 {
+    hist_CloseRecorder(m_pHistory);
     if (m_bRunReady) flsh_FreeRun(&m_run);
     if (m_bCatalogueLoaded) cat_Free();
 }
@@ -130,6 +142,8 @@ int CUpdateApp::End()
     bool bThreads = m_context.bIdentificationStarted || m_context.bUpdatesStarted;
     if (bThreads && !flsh_RunWaitAllDone(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs))))
         LOG_WRITE("wizard", "a device thread was still running when the program ended");
+    // Every update that ended by now is on record, whichever page the wizard closed on.
+    if (m_context.bUpdatesStarted) hist_RunPoll(m_pHistory, &m_runRecords, &m_run);
     if (m_bCatalogueLoaded) {
         cat_Free();
         m_bCatalogueLoaded = false;

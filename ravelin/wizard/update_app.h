@@ -12,6 +12,7 @@
 
 #include "ravelin/flash/command_line.h"
 #include "ravelin/flash/flashinfo.h"
+#include "ravelin/history/hist_run.h"
 #include "ravelin/wizard/wizard.h"
 
 // The exit code of a start-up that stopped at the catalogue check (Models.ini or Locks.ini missing or
@@ -49,6 +50,9 @@ private:
     bool AddPorts();
 
     UpdateRun m_run;
+    // The history (history.db beside the program, or $RAVELIN_HISTORY), opened at the first update.
+    HistRecorder *m_pHistory = nullptr;
+    HistRunRecords m_runRecords;
     CommandLineSettings m_settings;
     WizardContext m_context;
     bool m_bCatalogueLoaded = false;

@@ -12,6 +12,8 @@ class CMessageBoxes;
 class CWizard;
 struct CommandLineSettings;
 struct UpdateRun;
+struct HistRecorder;
+struct HistRunRecords;
 
 // Owned by the application object; the pages only point at it.
 struct WizardContext {
@@ -24,6 +26,9 @@ struct WizardContext {
     // The wizard finishes interrupted updates (the detection page's offer was taken): for each of
     // the run's devices, the history record its update finishes (0: none).
     std::vector<std::int64_t> resumeOf;
+    // The update history: the progress page records the run's updates, the status page reports them.
+    HistRecorder *pHistory = nullptr;
+    HistRunRecords *pRunRecords = nullptr;
 };
 
 class CRavelinPage : public QWizardPage {

@@ -29,7 +29,7 @@ expect_link /usr/bin/ravelin-cli ../lib/ravelin/ravelin-cli
 expect_link /usr/bin/country ../lib/meridia/country
 for f in Models.ini Locks.ini; do expect_link "/usr/lib/ravelin/$f" "/etc/ravelin/$f"; expect_file "/etc/ravelin/$f"; done
 for f in Country.ini Models.ini; do expect_link "/usr/lib/meridia/$f" "/etc/meridia/$f"; expect_file "/etc/meridia/$f"; done
-for f in Flash.ini log.txt; do expect_link "/usr/lib/ravelin/$f" "/var/lib/ravelin/$f"; done
+for f in Flash.ini log.txt history.db; do expect_link "/usr/lib/ravelin/$f" "/var/lib/ravelin/$f"; done
 expect_link /usr/lib/meridia/modem.ini /var/lib/meridia/modem.ini
 for f in NewFlashLdr.hex OcmFldr.hex; do
   expect_link "/usr/lib/ravelin/$f" "../../share/ravelin/loaders/$f"

@@ -88,17 +88,6 @@ bool cli_HistorySince(const std::string &text, std::string *pSince)
     return true;
 }
 
-std::string cli_CsvField(const std::string &text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char ch : text) {
-        if (ch == '"') out += '"';
-        out += ch;
-    }
-    return out + "\"";
-}
-
 std::string cli_HistoryJson(const HistRecord &record)
 {
     HistField fields[hist_kFieldCount];
@@ -132,7 +121,7 @@ std::string cli_HistoryCsv(const HistRecord &record)
     HistField fields[hist_kFieldCount];
     hist_RecordFields(&record, fields);
     std::string line;
-    for (int i = 0; i < hist_kFieldCount; ++i) line += (i ? "," : "") + cli_CsvField(fields[i].value);
+    for (int i = 0; i < hist_kFieldCount; ++i) line += (i ? "," : "") + hist_CsvField(fields[i].value);
     return line;
 }
 

@@ -40,6 +40,8 @@ protected:
         SimBankTest::SetUp();
         // A copy of the executable, so that "beside the executable" holds the sample catalogue.
         exe = dir.file("ravelin-cli");
+        // The updates' records go to the test's own directory.
+        setenv("RAVELIN_HISTORY", dir.file("history.db").c_str(), 1);
         std::filesystem::copy_file(std::string(SUITE_BIN_DIR) + "/ravelin-cli", exe);
         chmod(exe.c_str(), 0755);
         std::string data = std::string(SUITE_SOURCE_DIR) + "/data/ravelin/";
@@ -50,6 +52,7 @@ protected:
     {
         SimBankTest::TearDown();
         unsetenv("SUITE_TIME_SCALE");
+        unsetenv("RAVELIN_HISTORY");
     }
 
     RunResult run(const std::string &args)

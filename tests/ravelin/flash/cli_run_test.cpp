@@ -120,6 +120,8 @@ protected:
         setenv("SUITE_TIME_SCALE", "0.2", 1);
         SimBankTest::SetUp();
         exe = dir.file("ravelin-cli");
+        // The updates' records go to the test's own directory.
+        setenv("RAVELIN_HISTORY", dir.file("history.db").c_str(), 1);
         std::filesystem::copy_file(std::string(SUITE_BIN_DIR) + "/ravelin-cli", exe);
         chmod(exe.c_str(), 0755);
         std::string data = std::string(SUITE_SOURCE_DIR) + "/data/ravelin/";
@@ -135,6 +137,7 @@ protected:
     {
         SimBankTest::TearDown();
         unsetenv("SUITE_TIME_SCALE");
+        unsetenv("RAVELIN_HISTORY");
     }
 
     std::string images() const { return dir.file("images"); }

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -134,6 +136,48 @@ protected:
         result.out = readFile(out);
         result.err = readFile(err);
         return result;
+    }
+
+    // Starts the command without waiting (the shell execs it: the pid is the program's own).
+    pid_t start(const std::string &args, const std::string &name)
+    {
+        std::string command = "exec '" + exe + "' " + args + " >'" + dir.file(name + ".out") + "' 2>'" +
+                              dir.file(name + ".err") + "' </dev/null";
+        const char *pszCommand = command.c_str();
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", pszCommand, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    static int waitFor(pid_t pid)
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+
+    // An image of 16-byte records from address 0 over nBytes.
+    std::string writeLongImage(const std::string &name, std::uint32_t nBytes)
+    {
+        std::vector<std::string> records;
+        for (std::uint32_t a = 0; a < nBytes; a += 16)
+            records.push_back(hexRecord(0, a, std::vector<std::uint8_t>(16, static_cast<std::uint8_t>(a >> 4))));
+        records.push_back(":00000001FF");
+        std::string path = dir.file(name);
+        flashtest::writeFile(path, crlfLines(records));
+        return path;
+    }
+
+    // The newest record of the port as the database holds it now (read while others write).
+    bool latest(const char *pszPort, HistRecord *pRecord)
+    {
+        HistDb *pDb = hist_OpenExisting(db.c_str(), nullptr, 0);
+        if (pDb == nullptr) return false;
+        bool bFound = hist_LatestForPort(pDb, pszPort, pRecord) == 1;
+        hist_Close(pDb);
+        return bFound;
     }
 
     void writeImage(const std::string &path, int nSeed)
@@ -322,13 +366,13 @@ TEST_F(CliHistoryTest, AHistoryThatCannotBeWrittenWarnsOnceAndTheUpdateGoesOn)
     addDevice(std::string("port = 1\n") + kDeviceBase + kBench[0].pszDevice);
     addDevice(std::string("port = 2\n") + kDeviceBase + kBench[0].pszDevice);
     writeImage(images() + "/PADE107.HEX", 1);
-    // A missing directory, and one this user may not write (unless running as root, which writes anyway).
+    // A missing directory, and one in which no file can be made: read-only for this user, or, for
+    // root, who writes read-only directories anyway, /proc, where nobody creates files.
     std::filesystem::create_directory(dir.file("locked"));
     chmod(dir.file("locked").c_str(), 0555);
-    bool bRoot = geteuid() == 0;
-    for (std::string place : {dir.file("missing/history.db"), dir.file("locked/history.db")}) {
+    std::string locked = geteuid() == 0 ? "/proc/ravelin-history-test.db" : dir.file("locked/history.db");
+    for (std::string place : {dir.file("missing/history.db"), locked}) {
         SCOPED_TRACE(place);
-        if (bRoot && place.find("locked") != std::string::npos) continue;
         setenv("RAVELIN_HISTORY", place.c_str(), 1);
         RunResult run = cli("run --ports COM1-COM2 --images '" + images() + "' --yes");
         EXPECT_EQ(0, run.exitCode) << run.out << run.err;
@@ -339,6 +383,73 @@ TEST_F(CliHistoryTest, AHistoryThatCannotBeWrittenWarnsOnceAndTheUpdateGoesOn)
         EXPECT_FALSE(std::filesystem::exists(place));
     }
     chmod(dir.file("locked").c_str(), 0755);
+}
+
+// Two flash processes on one database; one is killed with SIGKILL half-way through programming, one
+// is interrupted with SIGINT, a third runs to its end meanwhile. The killed one's record says it never
+// ended and how far it got; the others ended as they did.
+TEST_F(CliHistoryTest, ProcessesWriteAtOnceAndAKilledOneLeavesItsLastStatus)
+{
+    for (int nPort : {3, 4, 5})
+        addDevice("port = " + std::to_string(nPort) + "\nspeed = 19200\nthrottle = on\nfamily = loader\nloader.version = 2.00\n"
+                  "loader.max_speed = 38400\n");
+    std::string big = writeLongImage("PADE107.HEX", 0x10000), small = writeLongImage("PBGB234.HEX", 0x800);
+    std::string options = " --model PL1400 --no-restore-defaults --speed 115200";
+    pid_t killed = start("flash --port COM3 --image '" + big + "'" + options, "com3");
+    pid_t interrupted = start("flash --port COM4 --image '" + big + "'" + options, "com4");
+    pid_t finished = start("flash --port COM5 --image '" + small + "'" + options, "com5");
+    ASSERT_GT(killed, 0);
+    ASSERT_GT(interrupted, 0);
+    ASSERT_GT(finished, 0);
+    // Until the history says both long ones are programming, past their first percent.
+    HistRecord r3, r4;
+    auto programming = [](const HistRecord &r) {
+        return std::strncmp(r.szLastStatus, "Programming", 11) == 0 && r.nLastPercent > 0;
+    };
+    bool bBoth = false;
+    for (int i = 0; i < 600 && !bBoth; ++i) {
+        bBoth = latest("COM3", &r3) && programming(r3) && latest("COM4", &r4) && programming(r4);
+        if (!bBoth) usleep(50 * 1000);
+    }
+    ASSERT_TRUE(bBoth) << r3.szLastStatus << " " << r3.nLastPercent << " / " << r4.szLastStatus << " "
+                       << r4.nLastPercent << "\n" << readFile(dir.file("com3.err")) << readFile(dir.file("com4.err"));
+    kill(killed, SIGKILL);
+    EXPECT_EQ(-SIGKILL, waitFor(killed));
+    kill(interrupted, SIGINT);
+    EXPECT_EQ(2, waitFor(interrupted));
+    EXPECT_EQ(0, waitFor(finished)) << readFile(dir.file("com5.err"));
+
+    auto unfinished = historyJson(" --unfinished");
+    ASSERT_EQ(1u, unfinished.size());
+    EXPECT_EQ("COM3", unfinished[0].at("port"));
+    EXPECT_EQ("null", unfinished[0].at("ended"));
+    EXPECT_EQ("null", unfinished[0].at("result"));
+    EXPECT_EQ(0u, unfinished[0].at("last_status").rfind("Programming", 0)) << unfinished[0].at("last_status");
+    EXPECT_GT(std::stoi(unfinished[0].at("last_percent")), 0);
+    EXPECT_LT(std::stoi(unfinished[0].at("last_percent")), 100);
+    EXPECT_EQ(sha256sum(big), unfinished[0].at("image_sha256"));
+    // The speed the loader runs at, lowered from 115200 by the handshake: what a resume at fixed speed needs.
+    EXPECT_EQ("38400", unfinished[0].at("speed"));
+
+    auto failed = historyJson(" --failed");
+    ASSERT_EQ(1u, failed.size());
+    EXPECT_EQ("COM4", failed[0].at("port"));
+    EXPECT_EQ("2", failed[0].at("result"));
+    EXPECT_EQ("Aborted by user", failed[0].at("result_text"));
+    auto all = historyJson();
+    EXPECT_EQ(3u, all.size());
+
+    // Both need finishing; the one that ended well does not.
+    HistDb *pDb = hist_OpenExisting(db.c_str(), nullptr, 0);
+    ASSERT_NE(nullptr, pDb);
+    std::vector<std::string> ports;
+    hist_Interrupted(pDb, [](const HistRecord *p, void *pUser) {
+        static_cast<std::vector<std::string> *>(pUser)->push_back(p->szPort);
+        return 1;
+    }, &ports);
+    hist_Close(pDb);
+    std::sort(ports.begin(), ports.end());
+    EXPECT_EQ((std::vector<std::string>{"COM3", "COM4"}), ports);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -317,6 +318,38 @@ TEST(HistoryNullHandle, WritesWithoutADatabaseDoNothingAndFailQuietly) {
     HistFilter filter;
     hist_InitFilter(&filter);
     EXPECT_EQ(hist_Query(nullptr, &filter, nullptr, nullptr), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The package links history.db beside the executable to /var/lib/ravelin: SQLite's own files must
+// go beside the real file, in the directory that is writable, with the database file's permissions.
+TEST(HistoryLink, TheWalAndSharedMemoryFilesLieBesideTheRealFile) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("lib").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("var").c_str(), 02775), 0);
+    std::string real = dir.file("var/history.db");
+    std::FILE *pFile = std::fopen(real.c_str(), "w");   // the postinst's empty file
+    ASSERT_NE(pFile, nullptr);
+    std::fclose(pFile);
+    ASSERT_EQ(::chmod(real.c_str(), 0664), 0);
+    ASSERT_EQ(::symlink(real.c_str(), dir.file("lib/history.db").c_str()), 0);
+
+    HistDb *pDb = hist_Open(dir.file("lib/history.db").c_str(), nullptr, 0);
+    ASSERT_NE(pDb, nullptr);
+    HistRecord r = SampleRecord("COM1");
+    ASSERT_GT(hist_Insert(pDb, &r), 0);
+    struct stat st;
+    ASSERT_EQ(::stat((real + "-wal").c_str(), &st), 0) << "no WAL beside the real file";
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+    EXPECT_EQ(::stat((real + "-shm").c_str(), &st), 0);
+    EXPECT_NE(::lstat(dir.file("lib/history.db-wal").c_str(), &st), 0) << "a WAL beside the link";
+    hist_Close(pDb);
+    // Still a link: nothing replaced it with a file of its own.
+    ASSERT_EQ(::lstat(dir.file("lib/history.db").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 }  // namespace

@@ -25,6 +25,8 @@ protected:
         setenv("SUITE_TIME_SCALE", "0.2", 1);
         SimBankTest::SetUp();
         exe = dir.file("ravelin-cli");
+        // The updates' records go to the test's own directory.
+        setenv("RAVELIN_HISTORY", dir.file("history.db").c_str(), 1);
         std::filesystem::copy_file(std::string(SUITE_BIN_DIR) + "/ravelin-cli", exe);
         chmod(exe.c_str(), 0755);
         std::string data = std::string(SUITE_SOURCE_DIR) + "/data/ravelin/";
@@ -36,6 +38,7 @@ protected:
     {
         SimBankTest::TearDown();
         unsetenv("SUITE_TIME_SCALE");
+        unsetenv("RAVELIN_HISTORY");
     }
     static std::string sample(const std::string &name)
     {

@@ -30,6 +30,7 @@ int main(int argc, char **argv)
         {"CancelTest", [] { return std::unique_ptr<QObject>(new CancelTest); }},
         {"DetectionErrorTest", [] { return std::unique_ptr<QObject>(new DetectionErrorTest); }},
         {"ResumeOfferTest", [] { return std::unique_ptr<QObject>(new ResumeOfferTest); }},
+        {"HistoryReportTest", [] { return std::unique_ptr<QObject>(new HistoryReportTest); }},
     };
     const char *pszOnly = argc > 1 && argv[1][0] != '-' ? argv[1] : nullptr;
     std::vector<char *> qtArgs{argv[0]};

@@ -31,6 +31,8 @@ WizardEnv::WizardEnv()
     std::filesystem::copy_file(data + "Models.ini", m_dir.file("Models.ini"));
     std::filesystem::copy_file(data + "Locks.ini", m_dir.file("Locks.ini"));
     os_SetExeDirForTesting(m_dir.path().c_str());
+    // The updates' records go to the test's directory (a test may point it elsewhere before start()).
+    setenv("RAVELIN_HISTORY", m_dir.file("history.db").c_str(), 1);
     // The flag is process-wide and never cleared in the program; each test starts without it.
     flsh_ClearCancelForTesting();
 }
@@ -50,6 +52,7 @@ WizardEnv::~WizardEnv()
     }
     os_DestroyProfileCache();
     os_SetExeDirForTesting(nullptr);
+    unsetenv("RAVELIN_HISTORY");
 }
 
 modemsim::Device &WizardEnv::addLoaderDevice(int nPort, const std::string &model, const std::string &version,

@@ -54,6 +54,14 @@ private Q_SLOTS:
     void noCancelOnceTheUpdateRuns();
 };
 
+class HistoryReportTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void updatesAreRecordedAndTheReportSaved();
+    void aReportThatCannotBeWrittenIsSaid();
+    void aHistoryThatCannotBeWrittenIsALineOnTheStatusPage();
+};
+
 class DetectionErrorTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:

@@ -230,6 +230,21 @@ void resumeOffer()
     env.end();
 }
 
+// The status page when the update history could not be written: its line under the results.
+void historyWarning()
+{
+    wiztest::WizardEnv env;
+    setenv("RAVELIN_HISTORY", env.file("missing/history.db").c_str(), 1);
+    env.addLoaderDevice(3, "PL1400", "1.05", "GERMANY");
+    std::string image = env.writeImage("PADE105.HEX", 1);
+    env.start({"-P", "COM3", "-F", image, "-M", "PL1400", "-S"});
+    CWizard &sheet = env.showWizard();
+    if (!waitFor([&] { return !sheet.ProgressPage()->Following(); }, 120000)) return fail("the update did not end");
+    wiztest::click(sheet, QWizard::NextButton);
+    shoot(sheet, "one-port-2-status-history-warning");
+    env.end();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -248,5 +263,6 @@ int main(int argc, char **argv)
     developersSet();
     onePortSet();
     resumeOffer();
+    historyWarning();
     return g_nFailures == 0 ? 0 : 1;
 }
