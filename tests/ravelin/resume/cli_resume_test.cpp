@@ -285,6 +285,62 @@ TEST_F(CliResumeTest, KilledDotDownloadIsFinishedAfterThePowerCycle)
     EXPECT_EQ("1", dev.state().value("dot.firmware_starts"));
 }
 
+// Where the user next meets the port, each command names the update cut off there; an update that
+// ended well, or failed before the device was touched, is named nowhere.
+TEST_F(CliResumeTest, RunFlashAndProbeNameTheInterruptedPortsOnly)
+{
+    char szError[256];
+    HistDb *pDb = hist_Open(database.c_str(), szError, sizeof szError);
+    ASSERT_NE(nullptr, pDb) << szError;
+    struct Row {
+        const char *pszPort;
+        int nResult;
+        const char *pszDetail;
+        bool bNamed;
+    };
+    const Row rows[] = {
+        {"COM4", hist_kUnfinished, "", true},
+        {"COM5", FR_TIMEOUT, "", true},
+        {"COM6", FR_SUCCESSFUL, "", false},
+        {"COM7", FR_PORT_OPEN_FAILED, "", false},
+        {"COM8", FR_PORT_OPEN_FAILED, "the line was lost", true},
+    };
+    for (const Row &row : rows) {
+        HistRecord record;
+        hist_InitRecord(&record);
+        std::snprintf(record.szPort, sizeof record.szPort, "%s", row.pszPort);
+        std::snprintf(record.szModel, sizeof record.szModel, "PL1400");
+        std::snprintf(record.szImage, sizeof record.szImage, "PADE107.HEX");
+        std::snprintf(record.szLastStatus, sizeof record.szLastStatus, "Programming");
+        record.nLastPercent = 43;
+        ASSERT_GT(hist_Insert(pDb, &record), 0);
+        if (row.nResult != hist_kUnfinished) {
+            record.nResult = row.nResult;
+            std::snprintf(record.szDetail, sizeof record.szDetail, "%s", row.pszDetail);
+            ASSERT_EQ(1, hist_Complete(pDb, &record));
+        }
+    }
+    hist_Close(pDb);
+    auto notice = [](const char *pszPort) {
+        return std::string(pszPort) + ": the update with PADE107.HEX was interrupted on ";
+    };
+    CliResult probe = cli("probe COM4 COM5 COM6 COM7 COM8");
+    CliResult run = cli("run --ports COM4-COM8 --images '" + dir.path() + "' --dry-run");
+    CliResult flash = cli("flash --port COM5 --image '" + dir.file("PADE107.HEX") + "' --model PL1400");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.pszPort);
+        EXPECT_EQ(row.bNamed, probe.err.find(notice(row.pszPort)) != std::string::npos) << probe.err;
+        EXPECT_EQ(row.bNamed, run.out.find(notice(row.pszPort)) != std::string::npos) << run.out;
+    }
+    EXPECT_NE(std::string::npos, flash.err.find(notice("COM5"))) << flash.err;
+    EXPECT_EQ(std::string::npos, flash.err.find(notice("COM4"))) << "flash names its own port only";
+    // A dry run of resume names each one and how it would be finished; nothing is touched.
+    CliResult dry = cli("resume --dry-run");
+    EXPECT_NE(std::string::npos, dry.out.find(notice("COM4"))) << dry.out;
+    EXPECT_NE(std::string::npos, dry.out.find(notice("COM8"))) << dry.out;
+    EXPECT_EQ(std::string::npos, dry.out.find(notice("COM6"))) << dry.out;
+}
+
 TEST_F(CliResumeTest, NothingToFinishAndWhatIsRefused)
 {
     addDevice(kLoaderDevice);
