@@ -204,7 +204,14 @@ int main(int argc, char **argv)
         bool bRoundFailed = false;
         auto fail = [&](const std::string &why) {
             std::printf("round %d (kill after %.0f ms): %s\n", nRound, dAfterMs, why.c_str());
-            ++nFailures;
+            if (nFailures++ == 0) {  // the device's side of the first failure, for a look
+                FILE *pFile = std::fopen((g_dir + "/transcript.txt").c_str(), "w");
+                if (pFile != nullptr) {
+                    std::string text = dev.transcript().text();
+                    std::fwrite(text.data(), 1, text.size(), pFile);
+                    std::fclose(pFile);
+                }
+            }
             if (!bRoundFailed) ++nFailedRounds;
             bRoundFailed = true;
         };
