@@ -341,6 +341,54 @@ TEST_F(CliResumeTest, RunFlashAndProbeNameTheInterruptedPortsOnly)
     EXPECT_EQ(std::string::npos, dry.out.find(notice("COM6"))) << dry.out;
 }
 
+// A record's status is written at most once a second, so it can lag its device: the entry the
+// record suggests finds the device elsewhere, and the other entry finishes the update.
+TEST_F(CliResumeTest, ARecordThatLagsItsDeviceIsFinishedTheOtherWay)
+{
+    modemsim::Device &dev = addDevice(kLoaderDevice);
+    std::vector<std::uint8_t> image = writeImage("PADE107.HEX", 40 * 1024, kLoaderBase);
+    auto interrupted = [&](const char *pszStatus) {
+        char szError[256];
+        HistDb *pDb = hist_Open(database.c_str(), szError, sizeof szError);
+        HistRecord record;
+        hist_InitRecord(&record);
+        std::snprintf(record.szPort, sizeof record.szPort, "COM1");
+        std::snprintf(record.szModel, sizeof record.szModel, "PL1400");
+        std::snprintf(record.szImage, sizeof record.szImage, "PADE107.HEX");
+        std::snprintf(record.szImagePath, sizeof record.szImagePath, "%s", dir.file("PADE107.HEX").c_str());
+        std::snprintf(record.szLastStatus, sizeof record.szLastStatus, "%s", pszStatus);
+        record.nSpeed = 38400;
+        std::int64_t nId = hist_Insert(pDb, &record);
+        hist_Close(pDb);
+        return nId;
+    };
+    // "Programming" on record, but the device never left its firmware: fixed speed gets no prompt,
+    // the handshake from the start finishes it.
+    std::int64_t nFirst = interrupted("Programming");
+    ASSERT_GT(nFirst, 0);
+    CliResult resume = cli("resume --yes");
+    ASSERT_EQ(0, resume.exitCode) << resume.out << resume.err;
+    EXPECT_TRUE(holdsExactly(dev, image, 0xFF, 128, kLoaderBase));
+    EXPECT_EQ("1", dev.state().value("loader.entries"));
+    HistRecord record;
+    ASSERT_TRUE(latest("COM1", &record));
+    EXPECT_EQ(nFirst, record.nResumeOf);
+
+    // "Restoring Factory Defaults" on record, but the device was already in its loader at 38400: the
+    // handshake finds no loader to enter, fixed speed finishes it.
+    dev.state().flash.eraseAll();
+    start("run -P COM1 -F '" + dir.file("PADE107.HEX") + "' -M PL1400 --yes");
+    ASSERT_TRUE(waitFor([&] { return countOf("loader") >= 3; }, 60000)) << readFile(dir.file("bg.txt"));
+    killChild();
+    std::int64_t nSecond = interrupted("Restoring Factory Defaults");
+    resume = cli("resume --yes");
+    ASSERT_EQ(0, resume.exitCode) << resume.out << resume.err;
+    EXPECT_TRUE(holdsExactly(dev, image, 0xFF, 128, kLoaderBase));
+    EXPECT_EQ("2", dev.state().value("loader.entries")) << "one entry each: the first resume's, the run's";
+    ASSERT_TRUE(latest("COM1", &record));
+    EXPECT_EQ(nSecond, record.nResumeOf);
+}
+
 TEST_F(CliResumeTest, NothingToFinishAndWhatIsRefused)
 {
     addDevice(kLoaderDevice);
