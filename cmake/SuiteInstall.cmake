@@ -11,6 +11,14 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX "/usr" CACHE PATH "Install prefix" FORCE)
 endif()
 
+# What the package holds is built by one target, suite_installed (scripts/package builds it in
+# parallel). The install step builds nothing of its own: otherwise CPack's preinstall step builds
+# every target of the project, tests and benchmarks included, and with the Makefile generator one
+# file at a time. So `cmake --install` installs what was built: build suite_installed (or all) first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+add_custom_target(suite_installed)
+add_dependencies(suite_installed ravelin ravelin-cli country modemsim suite_icons)
+
 set(SUITE_RAVELIN_LIBDIR "lib/ravelin")
 set(SUITE_MERIDIA_LIBDIR "lib/meridia")
 set(SUITE_RAVELIN_ETC "/etc/ravelin")
@@ -102,7 +110,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # Runtime libraries only; nothing needed for building.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, libpcre2-8-0 (>= 10.34), libsqlite3-0 (>= 3.37), libsystemd0, libc6, libstdc++6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, libpcre2-8-0 (>= 10.34), libudev1, libsqlite3-0 (>= 3.37), libsystemd0, libc6, libstdc++6")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)

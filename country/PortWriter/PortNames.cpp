@@ -1,5 +1,7 @@
 #include "country/PortWriter/PortNames.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdlib>
 
@@ -30,5 +32,11 @@ std::string ResolvePortDevicePath(const std::string& portName) {
         if (*dir != '\0')
             return std::string(dir) + "/COM" + std::to_string(number);
     }
+    // A number kept by a udev rule (ravelin-cli ports --assign): the link names the port even while
+    // its adapter is away, so an unplugged adapter never turns into /dev/ttyS<n-1>.
+    const std::string link = std::string(kComLinksDir) + "/COM" + std::to_string(number);
+    struct stat st;
+    if (lstat(link.c_str(), &st) == 0)
+        return link;
     return "/dev/ttyS" + std::to_string(number - 1);
 }

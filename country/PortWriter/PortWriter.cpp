@@ -63,7 +63,12 @@ bool CPortWriter::Open(const CPortSettings* settings, int logMode, int stopTrace
         return true;
     if (!m_port)
         return false;
-    return m_port->Open(*settings, this, stopTraceFlag) != CPort::kNoHandle;
+    if (m_port->Open(*settings, this, stopTraceFlag) == CPort::kNoHandle)
+        return false;
+    const std::string note = m_port->OpenNote();
+    if (!note.empty())
+        Trace("\n[[--- %s\n", note.c_str());
+    return true;
 }
 
 void CPortWriter::Close() {

@@ -74,7 +74,9 @@ bool LineHungUp(ssize_t readResult, int readError, short pollEvents) {
     return readError != EAGAIN && readError != EWOULDBLOCK && readError != EINTR;
 }
 
-CSerialPort::CSerialPort() = default;
+CSerialPort::CSerialPort() : m_driver(CSerialFlags::System()) {}
+
+CSerialPort::CSerialPort(CSerialFlags& driver) : m_driver(driver) {}
 
 CSerialPort::~CSerialPort() {
     if (m_open)
@@ -84,6 +86,7 @@ CSerialPort::~CSerialPort() {
 CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* listener, int traceFlag) {
     if (m_open)
         return kNoHandle;
+    m_openNote.clear();
     m_listener = listener;
     const std::string name = ComDeviceName(settings.m_portNumber);
     const std::string path = ResolvePortDevicePath(name);
@@ -122,6 +125,8 @@ CPort::Handle CSerialPort::Open(const CPortSettings& settings, CPortListener* li
     m_lastError.clear();
     m_lastFailure = kOpened;
     ::ioctl(fd, TIOCEXCL);
+    // Nothing below fails the open, so Close is the one place that gives the flags back.
+    m_openNote = path + ": " + m_lowLatency.Request(m_driver, fd);
     m_handle = fd;
     m_devicePath = path;
     m_traceFlag = traceFlag;
@@ -150,6 +155,7 @@ void CSerialPort::Close() {
     }
     if (m_savedLine)
         ::tcsetattr(m_handle, TCSANOW, m_savedLine.get());
+    m_lowLatency.Restore(m_driver, m_handle);
     ::ioctl(m_handle, TIOCNXCL);
     ::close(m_handle);  // also releases the flock
     m_handle = kNoHandle;

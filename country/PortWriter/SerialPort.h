@@ -12,6 +12,7 @@
 
 #include "country/PortWriter/LineStatus.h"
 #include "country/PortWriter/PortSettings.h"
+#include "country/PortWriter/SerialFlags.h"
 #include "country/PortWriter/SyncObjects.h"
 
 struct termios;
@@ -57,11 +58,16 @@ public:
     // Forget a completion event before its owner destroys it; the write itself goes on.
     virtual void ForgetCompletion(CEvent* completion) = 0;
     virtual bool IsOpen() const = 0;
+    // What the last successful Open has to say for the traffic log ("" when nothing).
+    virtual std::string OpenNote() const { return std::string(); }
 };
 
 class CSerialPort : public CPort {
 public:
     CSerialPort();
+    // Asks the driver for its serial flags through `driver` (which must outlive the port) instead of
+    // the system's requests.
+    explicit CSerialPort(CSerialFlags& driver);
     ~CSerialPort() override;
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
@@ -75,6 +81,8 @@ public:
     void Reset() override;
     void ForgetCompletion(CEvent* completion) override;
     bool IsOpen() const override { return m_open; }
+    // The device path and what came of the low-latency request, e.g. "/dev/ttyUSB0: low latency set".
+    std::string OpenNote() const override { return m_openNote; }
 
     virtual void ClearDTR();
     virtual void SetDTR();
@@ -128,6 +136,9 @@ private:
     bool m_dtrEnabled = true;
     bool m_rtsEnabled = true;
     std::unique_ptr<termios> m_savedLine;  // the line set-up found at Open, restored at Close
+    CSerialFlags& m_driver;
+    CLowLatency m_lowLatency;    // set at Open where the driver has it, undone at Close
+    std::string m_openNote;
     bool m_hungUp = false;       // the other side went away; the read thread stops reading
     int m_configureCount = 0;
     std::string m_devicePath;

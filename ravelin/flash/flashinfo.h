@@ -147,6 +147,11 @@ void flsh_RunStartIdentificationWith(UpdateRun *pRun, flsh_DeviceThreadBody pfnB
 bool flsh_RunAllIdentified(UpdateRun *pRun);
 // Blocks until every device has a result or nMilliseconds have passed; true when all have.
 bool flsh_RunWaitAllDone(UpdateRun *pRun, int nMilliseconds);
+// Blocks until every thread the run ever started has ended, also those of devices taken out of the
+// run while their thread still ran (identification that outlived the detection page's time-out), or
+// nMilliseconds have passed; true when all have. What such a thread reads (the catalogue) may be
+// freed only then.
+bool flsh_RunWaitThreadsEnded(UpdateRun *pRun, int nMilliseconds);
 
 // The detection page's post-processing of identification, for each device in run order: removes
 // the devices not identified (status other than 0, 9, 10) and those still identifying; sets the
@@ -189,6 +194,9 @@ int flsh_RunStartUpdates(UpdateRun *pRun, int bBootCode, int bFullFlash, int bAf
 // The slowest running selected device's percentage (100 when none runs) and status text
 // (flsh_kStatusTextLen bytes, may be null). True when every selected device has a result.
 bool flsh_RunPoll(UpdateRun *pRun, std::int32_t *pnLowest, char *pszStatusText);
+// One device's status text (flsh_kStatusTextLen bytes) and last value as its thread last reported
+// them, read under the device's lock as the poll reads them.
+void flsh_RunDeviceProgress(UpdateRun *pRun, int nDevice, char *pszStatusText, std::int32_t *pnValue);
 // Sets the cancel flag.
 void flsh_RunCancel(UpdateRun *pRun);
 // Sets the cancel flag and blocks until every device has a result.

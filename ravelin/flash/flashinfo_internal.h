@@ -13,6 +13,9 @@
 struct RunSignal {
     std::mutex mutex;
     std::condition_variable cv;
+    // Threads the run started that have not ended yet, also those of devices taken out of the run
+    // since; guarded by the mutex.
+    int nThreadsRunning = 0;
 };
 
 // A device's update record and its thread's state. The run holds one reference and a running thread

@@ -31,6 +31,7 @@ std::uint32_t deviceThread(void *pArg)
     {
         std::lock_guard<std::mutex> lock(pSignal->mutex);
         pShared->bThreadRunning.store(false);
+        --pSignal->nThreadsRunning;
     }
     pSignal->cv.notify_all();
     // Dropping the last reference here frees a device the run has already let go of.
@@ -106,11 +107,19 @@ int flsh_RunStartDeviceThread(UpdateRun *pRun, RunDevice *pDevice, flsh_DeviceTh
     pShared->pfnBody = pfnBody;
     pShared->pSignal = pRun->pSignal;
     pShared->bThreadRunning.store(true);
+    {
+        std::lock_guard<std::mutex> lock(pRun->pSignal->mutex);
+        ++pRun->pSignal->nThreadsRunning;
+    }
     ThreadStart *pStart = new ThreadStart{pDevice->pShared};
     if (!g_bFailThreadStarts.load() && os_StartThread(&pShared->update.hThread, deviceThread, nStackSize, pStart))
         return 1;
     delete pStart;
     pShared->bThreadRunning.store(false);
+    {
+        std::lock_guard<std::mutex> lock(pRun->pSignal->mutex);
+        --pRun->pSignal->nThreadsRunning;
+    }
     pShared->update.nResult = nFailResult;
     log_Write(__LINE__, kModule, "<%s> the %s thread could not be started: result %d",
               flsh_PortDisplayName(pDevice->pUpdate), pszWhat, nFailResult);
@@ -153,6 +162,15 @@ bool flsh_RunWaitAllDone(UpdateRun *pRun, int nMilliseconds)
                                       [pRun] { return allDone(pRun, false); });
 }
 
+bool flsh_RunWaitThreadsEnded(UpdateRun *pRun, int nMilliseconds)
+{
+    if (!pRun->pSignal) return true;
+    std::unique_lock<std::mutex> lock(pRun->pSignal->mutex);
+    RunSignal *pSignal = pRun->pSignal.get();
+    return pSignal->cv.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
+                                [pSignal] { return pSignal->nThreadsRunning == 0; });
+}
+
 void flsh_RunRemoveDevice(UpdateRun *pRun, int nIndex)
 {
     if (nIndex < 0 || nIndex >= static_cast<int>(pRun->devices.size())) return;
@@ -186,6 +204,14 @@ bool flsh_RunPoll(UpdateRun *pRun, std::int32_t *pnLowest, char *pszStatusText)
     }
     if (pnLowest != nullptr) *pnLowest = nLowest;
     return bDone;
+}
+
+void flsh_RunDeviceProgress(UpdateRun *pRun, int nDevice, char *pszStatusText, std::int32_t *pnValue)
+{
+    if (pszStatusText != nullptr) pszStatusText[0] = '\0';
+    if (pnValue != nullptr) *pnValue = 0;
+    if (nDevice < 0 || nDevice >= static_cast<int>(pRun->devices.size())) return;
+    flsh_ReadProgress(pRun->devices[static_cast<std::size_t>(nDevice)]->pUpdate, nullptr, pszStatusText, pnValue);
 }
 
 void flsh_RunFailThreadStartsForTesting(bool bFail) { g_bFailThreadStarts.store(bFail); }

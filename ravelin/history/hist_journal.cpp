@@ -1,6 +1,7 @@
 // The journal entry of an update's end; sd-journal stays behind one sink function.
 #include "ravelin/history/hist_journal.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -40,6 +41,8 @@ std::string field(const char *pszName, const std::string &value) {
 }  // namespace
 
 int hist_JournalUpdateEnd(const HistRecord *pRecord) {
+    const char *pszSwitch = std::getenv("RAVELIN_JOURNAL");
+    if (pszSwitch != nullptr && (std::strcmp(pszSwitch, "off") == 0 || std::strcmp(pszSwitch, "0") == 0)) return 0;
     const HistRecord &r = *pRecord;
     std::string resultText = r.szResultText[0] != '\0' ? r.szResultText : flsh_ResultText(r.nResult);
     std::string message = std::string(r.szPort) + ": " + r.szImage + " onto " + r.szModel + ": " + resultText;

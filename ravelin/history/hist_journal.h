@@ -8,7 +8,9 @@
 //   RAVELIN_HISTORY_ID    the record's id in the history (0 when the history could not be written)
 // A device that fails the check of its version after a successful update gets a second entry for the
 // same RAVELIN_HISTORY_ID with the result "Failure to verify update": the last entry of an id holds.
-// No journal (a container without one) is no error: the entry is dropped.
+// No journal (a container without one) is no error: the entry is dropped. RAVELIN_JOURNAL=off (or 0)
+// sends nothing: for a bench that wants no entries, and for the tests, which must not fill the
+// machine's own journal.
 #pragma once
 
 #include "ravelin/history/history.h"
@@ -19,7 +21,8 @@ extern const char hist_kJournalMessageId[];
 // Where entries go: the fields as "NAME=value" texts. Answers 1 when the entry was taken.
 typedef int (*HistJournalSink)(const char *const *ppszFields, int nFields, void *pUser);
 
-// Sends the end of the record's update. Returns what the sink answered (0 without a journal).
+// Sends the end of the record's update. Returns what the sink answered (0 without a journal, or when
+// RAVELIN_JOURNAL switches the entries off).
 int hist_JournalUpdateEnd(const HistRecord *pRecord);
 
 // Tests only: entries go to pfnSink instead of the journal (null puts the journal back).

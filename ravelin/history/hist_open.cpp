@@ -105,6 +105,8 @@ HistDb *openWith(const char *pszPath, int nFlags, bool bMigrate, char *pszError,
         ok = sqlite3_exec(pDb->pDb, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK;
         if (!ok) hist_SetError(pDb, "cannot switch to WAL");
     }
+    // Starts and ends are synced to disk at their commit: the PC losing power must not lose them.
+    if (ok) ok = sqlite3_exec(pDb->pDb, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (ok) ok = sqlite3_exec(pDb->pDb, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (ok && bMigrate) ok = migrate(pDb) != 0;
     if (ok && !bMigrate) {

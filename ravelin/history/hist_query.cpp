@@ -142,3 +142,21 @@ int hist_Interrupted(HistDb *pDb, HistRecordFn pfnRecord, void *pUser) {
     return runSelect(pDb, std::string("SELECT ") + hist_kColumns + kLatestPerPort, nullptr, 0, pfnRecord, pUser,
                      hist_NeedsResume);
 }
+
+int hist_IntegrityCheck(HistDb *pDb, char *pszResult, int nCapacity) {
+    os_CopyBounded(pszResult, "", nCapacity);
+    if (pDb == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(pDb->lock);
+    sqlite3_stmt *pStmt = nullptr;
+    int nOk = 0;
+    if (sqlite3_prepare_v2(pDb->pDb, "PRAGMA integrity_check", -1, &pStmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(pStmt) == SQLITE_ROW) {
+        hist_ColumnText(pStmt, 0, pszResult, nCapacity);
+        nOk = std::strcmp(pszResult, "ok") == 0;
+    } else {
+        hist_SetError(pDb, "cannot check the database");
+        os_CopyBounded(pszResult, pDb->lastError.c_str(), nCapacity);
+    }
+    sqlite3_finalize(pStmt);
+    return nOk;
+}

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 
 #include "ravelin/flash/flsh.h"
 #include "ravelin/history/hist_journal.h"
@@ -149,6 +150,13 @@ void hist_FillFromUpdate(HistRecorder *pRecorder, HistRecord *pRecord, const Dev
     fillText(r.szVersionBefore, hist_kTextLen, trimmed(pUpdate->identity.szVersion));
     fillText(r.szCountry, hist_kTextLen, trimmed(pUpdate->identity.szCountry));
     fillText(r.szImagePath, os_kPathLen, pUpdate->szImagePath);
+    // The path as it names the file from anywhere: a record is read long after the working directory
+    // it was relative to is forgotten.
+    if (r.szImagePath[0] != '\0' && r.szImagePath[0] != '/') {
+        char szCwd[PATH_MAX];
+        if (::getcwd(szCwd, sizeof szCwd) != nullptr)
+            os_CopyBounded(r.szImagePath, (std::string(szCwd) + "/" + r.szImagePath).c_str(), os_kPathLen);
+    }
     const char *pszSlash = std::strrchr(r.szImagePath, '/');
     fillText(r.szImage, hist_kTextLen, pszSlash ? pszSlash + 1 : r.szImagePath);
     if (r.szImageSha256[0] == '\0' && r.szImagePath[0] != '\0') {
@@ -216,6 +224,8 @@ void hist_EndDevice(HistRecorder *pRecorder, HistRecord *pRecord, DeviceUpdate *
         pRecord->nLastPercent = nPercent;
     }
     pRecord->nResult = pUpdate->nResult;
+    // The run decides the flash mode when it starts the device (a full flash, the Lucent/Agere check).
+    pRecord->flashMode = pUpdate->flashMode;
     os_CopyBounded(pRecord->szResultText, flsh_ResultText(pUpdate->nResult), hist_kTextLen);
     os_CopyBounded(pRecord->szDetail, pUpdate->szResultDetail, hist_kDetailLen);
     {

@@ -23,7 +23,6 @@ void hist_RunBegin(HistRecorder *pRecorder, HistRunRecords *pRecords, UpdateRun 
         hist_BeginDevice(pRecorder, &r, device.pUpdate);
         pRecords->rows.push_back(row);
     }
-    hist_RunPoll(pRecorder, pRecords, pRun);
 }
 
 void hist_RunPoll(HistRecorder *pRecorder, HistRunRecords *pRecords, UpdateRun *pRun) {

@@ -48,7 +48,13 @@ int writeProgress(HistDb *pDb, HistRecord *pRecord, std::int64_t nNowMs) {
     bindText(pStmt, 4, pRecord->szLoaderVersion);
     sqlite3_bind_int(pStmt, 5, pRecord->nRejectedBlocks);
     sqlite3_bind_int64(pStmt, 6, pRecord->nId);
-    if (!runStatement(pDb, pStmt, "cannot record the progress")) return 0;
+    // Progress is not worth a sync to disk: in WAL mode it survives the process being killed either
+    // way, and the next start or end, which is synced, takes it to disk with it. A power cut may cost
+    // the last second of progress, never a start or an end.
+    sqlite3_exec(pDb->pDb, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    int nOk = runStatement(pDb, pStmt, "cannot record the progress");
+    sqlite3_exec(pDb->pDb, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    if (!nOk) return 0;
     pRecord->nProgressSpeed = pRecord->nSpeed;
     pRecord->nProgressWrittenMs = nNowMs;
     pRecord->bProgressPending = 0;
@@ -124,7 +130,7 @@ int hist_Complete(HistDb *pDb, HistRecord *pRecord) {
     sqlite3_stmt *pStmt = prepare(pDb,
         "UPDATE updates SET ended = ?1, result = ?2, result_text = ?3, detail = ?4, last_status = ?5,"
         " last_percent = ?6, rejected_blocks = ?7, loader_version = ?8, verified_version = ?9, speed = ?10,"
-        " model = ?11, version_before = ?12, country = ?13, protocol = ?14, image_version = ?15"
+        " model = ?11, version_before = ?12, country = ?13, protocol = ?14, image_version = ?15, flash_mode = ?17"
         " WHERE id = ?16",
         "cannot record the update's end");
     if (pStmt == nullptr) return 0;
@@ -144,6 +150,7 @@ int hist_Complete(HistDb *pDb, HistRecord *pRecord) {
     bindText(pStmt, 14, pRecord->szProtocol);
     bindText(pStmt, 15, pRecord->szImageVersion);
     sqlite3_bind_int64(pStmt, 16, pRecord->nId);
+    sqlite3_bind_int(pStmt, 17, pRecord->flashMode);
     if (!runStatement(pDb, pStmt, "cannot record the update's end")) return 0;
     if (sqlite3_changes(pDb->pDb) != 1) {
         pDb->lastError = "the update's record is gone";

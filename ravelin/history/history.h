@@ -143,5 +143,8 @@ int hist_Interrupted(HistDb *pDb, HistRecordFn pfnRecord, void *pUser);
 // device reported a version when identified again after it (then it runs its firmware).
 bool hist_NeedsResume(const HistRecord *pRecord);
 
+// PRAGMA integrity_check: 1 when it says "ok", else 0 with its first complaint in pszResult.
+int hist_IntegrityCheck(HistDb *pDb, char *pszResult, int nCapacity);
+
 // The current UTC time as ISO 8601 ("2026-12-09T10:41:07Z").
 void hist_UtcNow(char *pszTime, int nCapacity);

@@ -31,3 +31,9 @@ inline void urs_EmptyInput(UrsPort *pPort)
 
 // Blocks until the monotonic time nEndMs (urs_NowMs), resuming after signals.
 void urs_WaitUntil(std::int64_t nEndMs);
+
+// Low latency (urs_latency.cpp). At open, once the port is ours: asks the driver for low latency
+// and logs one line (set, already on, no such setting, or why not); a failure does not fail the open.
+void urs_RequestLowLatency(UrsPort *pPort, const char *pszName);
+// In the closing sequence: gives the driver back the flags it had, when the open changed them.
+void urs_RestoreLatency(UrsPort *pPort);

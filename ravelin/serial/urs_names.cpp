@@ -1,5 +1,7 @@
 #include "ravelin/serial/urs_names.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -97,9 +99,16 @@ bool urs_ResolvePortPath(const char *pszName, char *pszPath, std::size_t nCapaci
         return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity;
     }
     const char *pszDir = std::getenv("SERIAL_PORTS_DIR");
-    if (pszDir != nullptr && *pszDir != '\0')
+    if (pszDir != nullptr && *pszDir != '\0') {
         nLen = std::snprintf(pszPath, nCapacity, "%s/COM%u", pszDir, static_cast<unsigned>(nCom));
-    else
-        nLen = std::snprintf(pszPath, nCapacity, "/dev/ttyS%u", static_cast<unsigned>(nCom - 1));
+        return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity;
+    }
+    // The link udev makes from a rule of `ravelin-cli ports --assign`; lstat, so that the link of an
+    // adapter that is away still names the port (and fails to open) instead of reaching ttyS<n-1>.
+    struct stat st;
+    nLen = std::snprintf(pszPath, nCapacity, "%s/COM%u", urs_kComLinksDir, static_cast<unsigned>(nCom));
+    if (nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity && lstat(pszPath, &st) == 0)
+        return true;
+    nLen = std::snprintf(pszPath, nCapacity, "/dev/ttyS%u", static_cast<unsigned>(nCom - 1));
     return nLen >= 0 && static_cast<std::size_t>(nLen) < nCapacity;
 }

@@ -22,9 +22,15 @@ std::uint32_t urs_PortNumberOf(const char *pszDevicePath);
 // native path. Returns -1 when the text names no port or the device path does not fit.
 int urs_ParsePortName(const char *pszText, char *pszDevicePath, std::size_t nCapacity);
 
-// The path to open for a log name. "COM<n>" (any case): with $SERIAL_PORTS_DIR set (and not empty),
-// the entry COM<n> of that directory and nothing else, whether it exists or not (a missing entry is
-// a port that does not exist: falling back to the machine's own ports would reach real hardware by
-// surprise); without it /dev/ttyS<n-1>. Anything else, such as a native path "/dev/ttyUSB0", is used
-// as it is. Returns false when the result does not fit.
+// Where udev links the ports that have a COM number of their own (rules of `ravelin-cli ports --assign`).
+#define urs_kComLinksDir "/dev/serial/com"
+
+// The path to open for a log name. "COM<n>" (any case), by the one rule of both programs:
+// - $SERIAL_PORTS_DIR/COM<n> when that variable is set (and not empty), whether the entry exists or
+//   not (a missing entry is a port that does not exist: falling back to the machine's own ports would
+//   reach real hardware by surprise);
+// - else /dev/serial/com/COM<n> when that link exists (a number kept by a udev rule);
+// - else /dev/ttyS<n-1>.
+// Anything else, such as a native path "/dev/ttyUSB0", is used as it is. Returns false when the
+// result does not fit.
 bool urs_ResolvePortPath(const char *pszName, char *pszPath, std::size_t nCapacity);

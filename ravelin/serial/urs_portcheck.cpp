@@ -15,8 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "ravelin/serial/urs_names.h"
+#include "ravelin/support/oswin32.h"
 #include "ravelin/serial/urs_proc.h"
 #include "ravelin/serial/urswin32.h"
 
@@ -61,7 +64,7 @@ void FindHolder(UrsPortCheck *pCheck, const struct stat &st)
     long nPid = urs_FindLockHolder(st.st_dev, st.st_ino);
     if (nPid == 0) {
         char szReal[PATH_MAX];
-        if (realpath(pCheck->szPath, szReal) != nullptr)
+        if (urs_FollowLinks(pCheck->szPath, szReal, sizeof szReal))
             nPid = urs_FindOpener(szReal);
     }
     pCheck->nHolderPid = nPid;
@@ -141,6 +144,10 @@ void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_
         if (pCheck->bExists)
             std::snprintf(pszText, nCapacity, "no such port: no serial device answers at %s (%s)", pCheck->szPath,
                           pszError);
+        else if (!pCheck->bInPortsDir && std::strncmp(pCheck->szPath, urs_kComLinksDir "/", sizeof urs_kComLinksDir) == 0)
+            std::snprintf(pszText, nCapacity,
+                          "no such port: %s leads nowhere (the adapter of this COM number is not plugged in)",
+                          pCheck->szPath);
         else if (pCheck->bInPortsDir && pszDir != nullptr)
             std::snprintf(pszText, nCapacity, "no such port: %s does not exist (SERIAL_PORTS_DIR=%s has no such entry)",
                           pCheck->szPath, pszDir);
@@ -173,6 +180,35 @@ void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_
         std::snprintf(pszText, nCapacity, "cannot be opened: %s (%s)", pCheck->szPath, pszError);
         break;
     }
+}
+
+bool urs_FollowLinks(const char *pszPath, char *pszReal, std::size_t nCapacity)
+{
+    char szChain[PATH_MAX];
+    if (nCapacity == 0 || !osfl_FollowLinks(pszPath, szChain, sizeof szChain)) return false;
+    // The chain's end as the kernel reads it: "/dev/serial/com/../../ttyUSB4" is /dev/ttyUSB4
+    // (udev's links lie in plain directories, so ".." takes one name off).
+    std::vector<std::string> names;
+    std::string name;
+    for (const char *p = szChain;; ++p) {
+        if (*p == '/' || *p == '\0') {
+            if (name == "..") {
+                if (!names.empty()) names.pop_back();
+            } else if (!name.empty() && name != ".") {
+                names.push_back(name);
+            }
+            name.clear();
+            if (*p == '\0') break;
+        } else {
+            name += *p;
+        }
+    }
+    std::string real = szChain[0] == '/' ? "" : ".";
+    for (const std::string &part : names) real += "/" + part;
+    if (real.empty()) real = "/";
+    if (real.size() >= nCapacity) return false;
+    std::snprintf(pszReal, nCapacity, "%s", real.c_str());
+    return true;
 }
 
 long urs_FindModemManager(char *pszName, std::size_t nCapacity)

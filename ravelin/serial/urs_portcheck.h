@@ -40,6 +40,11 @@ int urs_CheckPort(const char *pszDevicePath, bool bFindHolder, UrsPortCheck *pCh
 // dialout (mode 0660); join that group ...". "usable" for a usable port.
 void urs_DescribePortCheck(const UrsPortCheck *pCheck, char *pszText, std::size_t nCapacity);
 
+// Where the path finally leads: its chain of symbolic links followed (osfl_FollowLinks) and "." and
+// ".." taken out, without the C library's realpath, which a device test bed cannot redirect.
+// False when the result does not fit.
+bool urs_FollowLinks(const char *pszPath, char *pszReal, std::size_t nCapacity);
+
 // A running modem manager service, which opens and probes every new serial port: its pid, or 0
 // when none runs. Its command name goes to pszName.
 long urs_FindModemManager(char *pszName, std::size_t nCapacity);

@@ -98,6 +98,8 @@ void RunClosingSequence(UrsPort *pPort)
         log_Write(__LINE__, URS_MODULE, "urs_ClosePort: Unable to purge comm");
     log_Flush();
 
+    urs_RestoreLatency(pPort);
+
     // Give up exclusive use, so that a program without root rights can open the port after us.
     ioctl(hPort, TIOCNXCL);
     close(hPort);
@@ -137,6 +139,7 @@ int urs_OpenPort(UrsPort *pPort, const char *pszDevicePath)
     char szName[urs_kNameLen + 1];
     urs_LogNameOf(pszDevicePath, szName, sizeof szName);
     pPort->bLineLost = 0;
+    pPort->bLowLatencySet = 0;
     // A record may be reused: nothing read on an earlier open belongs to this one.
     urs_EmptyInput(pPort);
 
@@ -154,6 +157,8 @@ int urs_OpenPort(UrsPort *pPort, const char *pszDevicePath)
                   szName, static_cast<unsigned long>(errno));
         return URS_OPEN_FAILED;
     }
+    // From here on every way out of a failed open runs the closing sequence, which undoes this.
+    urs_RequestLowLatency(pPort, szName);
 
     // The driver's queue sizes cannot be chosen here; the kernel's buffers serve, so that step succeeds.
     bool bOk = true;

@@ -10,6 +10,9 @@
 // set (a missing entry is a port that does not exist), else /dev/ttyS<n-1>. A native path after the
 // prefix ("\\.\/dev/ttyUSB0") is opened as it is; its port number is 0. See urs_names.h.
 //
+// Opening asks the driver for low latency where it has that setting (USB serial adapters), and the
+// close gives it back the flags it had; see urs_latency.h.
+//
 // Typical answer wait:
 //   urs_StartTimer(&port, 5);
 //   ResponseWatcher ok;  urs_ResetWatcher(&ok, "OK\r\n");
@@ -61,6 +64,9 @@ struct UrsPort {
     unsigned char achInput[urs_kInputLen];
     int nInputNext;
     int nInputEnd;
+    // The open set the driver's low-latency flag; nSavedSerialFlags is what the close gives back.
+    int bLowLatencySet;
+    int nSavedSerialFlags;
 };
 
 // Port operations.

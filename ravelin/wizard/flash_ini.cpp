@@ -8,9 +8,11 @@
 
 std::string wiz_FlashIniPath()
 {
-    char szDir[os_kPathLen] = "";
-    os_GetExeDir(szDir, sizeof szDir);
-    return std::string(szDir) + "Flash.ini";
+    // Found as the catalogues are, without regard to case (a FLASH.INI copied from another system);
+    // when there is none, the path names the file by its own name, where it is made.
+    char szPath[os_kPathLen] = "";
+    os_FindBesideExe("Flash.ini", szPath, sizeof szPath);
+    return szPath;
 }
 
 FlashIniSettings wiz_ReadFlashIni(const std::string &path)

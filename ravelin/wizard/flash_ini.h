@@ -14,7 +14,8 @@ struct FlashIniSettings {
     std::vector<std::string> ports;       // "Port1" ... "Port<NumPorts>", each default "COM1"
 };
 
-// The path of Flash.ini in the executable's directory.
+// The path of Flash.ini in the executable's directory: the file whose name matches without regard
+// to case (the exact name first), else the exact name.
 std::string wiz_FlashIniPath();
 
 // Reads the file (created empty when missing) and drops it from the profile cache afterwards, so

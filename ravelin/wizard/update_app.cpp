@@ -55,7 +55,8 @@ CUpdateApp::~CUpdateApp()
 {
     hist_CloseRecorder(m_pHistory);
     if (m_bRunReady) flsh_FreeRun(&m_run);
-    if (m_bCatalogueLoaded) cat_Free();
+    // A thread that never let go may still read the catalogue: the process's end takes it.
+    if (m_bCatalogueLoaded && !m_bThreadsOutlived) cat_Free();
 }
 
 int CUpdateApp::Start(int argc, const char *const *argv)
@@ -139,12 +140,15 @@ std::unique_ptr<CWizard> CUpdateApp::CreateWizard()
 
 int CUpdateApp::End()
 {
-    bool bThreads = m_context.bIdentificationStarted || m_context.bUpdatesStarted;
-    if (bThreads && !flsh_RunWaitAllDone(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs))))
-        LOG_WRITE("wizard", "a device thread was still running when the program ended");
+    // Every thread the run started, also the identification threads of devices the detection page
+    // took out at its time-out: they read the catalogue until they end.
+    if (!flsh_RunWaitThreadsEnded(&m_run, static_cast<int>(os_ScaleMs(kThreadEndWaitMs)))) {
+        LOG_WRITE("wizard", "a device thread was still running when the program ended; the catalogue is left to it");
+        m_bThreadsOutlived = true;
+    }
     // Every update that ended by now is on record, whichever page the wizard closed on.
     if (m_context.bUpdatesStarted) hist_RunPoll(m_pHistory, &m_runRecords, &m_run);
-    if (m_bCatalogueLoaded) {
+    if (m_bCatalogueLoaded && !m_bThreadsOutlived) {
         cat_Free();
         m_bCatalogueLoaded = false;
     }

@@ -36,8 +36,10 @@ public:
     // The page set the command line asks for.
     WizardPageSet PageSet() const;
     std::unique_ptr<CWizard> CreateWizard();
-    // After the wizard has closed: waits for device threads still running (identification threads
-    // do not stop on Cancel) so that every port is released, frees the catalogue, closes the log.
+    // After the wizard has closed: waits for every device thread the run started (identification
+    // threads do not stop on Cancel, and those the detection page dropped at its time-out still
+    // run) so that every port is released and nothing reads the catalogue any more, then frees it
+    // (left to a thread that has not ended within the bound), closes the log.
     // Returns the exit code: the run's error code; wiz_kDeviceFailedExit when that is 0 but a
     // selected device has no successful result.
     int End();
@@ -57,4 +59,5 @@ private:
     WizardContext m_context;
     bool m_bCatalogueLoaded = false;
     bool m_bRunReady = false;
+    bool m_bThreadsOutlived = false;   // a device thread still ran when End gave up waiting
 };

@@ -146,7 +146,9 @@ void Device::stop() {
 }
 
 bool Device::openLine() {
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  int master = served_master_ >= 0 ? fcntl(served_master_, F_DUPFD_CLOEXEC, 0)
+                                   : posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (master >= 0 && served_master_ >= 0) fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   if (master < 0) {
     transcript_.note(sysError("posix_openpt"));
     return false;
@@ -206,6 +208,8 @@ bool Device::openLine() {
   if (inotify_ >= 0) watch_ = inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
   rx_count_ = tx_count_ = 0;
   next_tx_ns_ = next_rx_ns_ = 0;
+  adapter_held_.clear();
+  adapter_due_ns_ = -1;
   transcript_.note("line up on " + std::string(name) + " (generation " + std::to_string(generation_ + 1) + ")");
   return true;
 }
@@ -232,6 +236,9 @@ void Device::closeLine(const char* why) {
   }
   // Noted before the host can see the hang-up, so a test that saw it finds the note.
   if (why != nullptr) transcript_.note(std::string("line dropped: ") + why);
+  // What the adapter held goes with the line, as when a USB adapter is pulled.
+  adapter_held_.clear();
+  adapter_due_ns_ = -1;
   // The link goes with the line: a dangling COM<n> could later name another device's reused /dev/pts/N.
   if (!dir_.empty()) unlink(linkPath().c_str());
   close(master);
@@ -320,8 +327,20 @@ bool Device::waitForHostOpens(int count, long timeout_ms) {
 void Device::sleepMs(long ms) {
   long scaled = scaledMs(ms);
   if (scaled <= 0) return;
+  const long long end = monotonicNs() + scaled * 1000000LL;
   std::unique_lock<std::mutex> lock(wait_mutex_);
-  wait_cv_.wait_for(lock, std::chrono::milliseconds(scaled), [&] { return stop_requested_.load(); });
+  // A dialogue that pauses does not stop the adapter: what it holds still goes when due.
+  for (;;) {
+    long long now = monotonicNs();
+    if (stop_requested_ || now >= end) return;
+    long long until = adapter_due_ns_ >= 0 && adapter_due_ns_ < end ? adapter_due_ns_ : end;
+    wait_cv_.wait_for(lock, std::chrono::nanoseconds(until - now), [&] { return stop_requested_.load(); });
+    if (adapter_due_ns_ >= 0) {
+      lock.unlock();
+      flushAdapterIfDue();
+      lock.lock();
+    }
+  }
 }
 
 void Device::setSpeed(long baud) {
@@ -358,7 +377,7 @@ void Device::setTimer(Dialogue* owner, long ms) { timers_[owner] = monotonicNs()
 void Device::cancelTimer(Dialogue* owner) { timers_.erase(owner); }
 
 long long Device::nextWakeNs() const {
-  long long next = -1;
+  long long next = adapter_due_ns_;
   for (const auto& t : timers_)
     if (next < 0 || t.second < next) next = t.second;
   return next;
@@ -380,6 +399,8 @@ void Device::drainToHost(long limit_ms) {
   // that away, but on a real line an answer sent before a reboot has reached the host.
   // Delivery to the slave is asynchronous, so a queue that looks empty right after the write may not
   // be: wait a few milliseconds first, then until it has stayed empty for two looks in a row.
+  // The adapter's latency would have passed by then: what it holds is on its way to the host too.
+  flushAdapter();
   long long start = monotonicNs();
   long long deadline = start + limit_ms * 1000000LL;
   int empty_looks = 0;
@@ -505,6 +526,7 @@ void Device::run() {
     }
     for (auto& task : tasks) task(*this);
     if (master_ >= 0) fireTimers();
+    if (master_ >= 0) flushAdapterIfDue();
     if (pending_drop_) {
       pending_drop_ = false;
       drainToHost(kDrainLimitMs);
@@ -542,7 +564,7 @@ void Device::paceInput() {
   if (next_rx_ns_ < now) next_rx_ns_ = now;
   next_rx_ns_ += per_byte_ns;
   // Sleeps in slices of at least 2 ms: shorter ones cost more in wake-ups than they buy in accuracy.
-  if (next_rx_ns_ - now >= 2000000LL) sleepUntilNs(next_rx_ns_);
+  if (next_rx_ns_ - now >= 2000000LL) sleepUntilServingAdapter(next_rx_ns_);
 }
 
 void Device::handleInput(const uint8_t* data, size_t length) {
@@ -741,29 +763,69 @@ void Device::writeRaw(const std::string& bytes) {
       // held back by a sleep shorter than the scheduler can keep on a loaded machine.
       long long now = monotonicNs();
       if (next_tx_ns_ > now) {
-        sleepUntilNs(next_tx_ns_);
+        sleepUntilServingAdapter(next_tx_ns_);
         now = next_tx_ns_;
       }
       next_tx_ns_ = now + per_byte_ns * static_cast<long long>(length);
     }
     // Recorded before the write: a test that has read the bytes finds them in the transcript.
     transcript_.toHost(bytes.substr(offset, length));
-    size_t done = 0;
-    while (done < length) {
-      ssize_t n = write(master_, bytes.data() + offset + done, length - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else if (n < 0 && errno == EAGAIN) {
-        if (!waitWritable()) return;
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else {
-        transcript_.note(sysError("write to the line") + " (the bytes above did not all go out)");
-        return;
-      }
+    if (config_.adapter_latency_ms > 0) {
+      toAdapter(bytes.data() + offset, length);
+    } else if (!writeToHost(bytes.data() + offset, length)) {
+      return;
     }
     offset += length;
   }
+}
+
+bool Device::writeToHost(const char* data, size_t length) {
+  size_t done = 0;
+  while (done < length && master_ >= 0) {
+    ssize_t n = write(master_, data + done, length - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EAGAIN) {
+      if (!waitWritable()) return false;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      transcript_.note(sysError("write to the line") + " (the bytes above did not all go out)");
+      return false;
+    }
+  }
+  return done == length;
+}
+
+// A USB adapter hands what its UART received to the host in packets: a full one (62 bytes of data)
+// at once, a part-filled one when its latency timer runs out, counted from the first byte waiting.
+void Device::toAdapter(const char* data, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (adapter_held_.empty())
+      adapter_due_ns_ = monotonicNs() + scaledMs(config_.adapter_latency_ms) * 1000000LL;
+    adapter_held_ += data[i];
+    if (adapter_held_.size() >= kAdapterPacket) flushAdapter();
+  }
+  flushAdapterIfDue();  // a latency that the time scale made 0
+}
+
+void Device::flushAdapter() {
+  std::string packet;
+  packet.swap(adapter_held_);
+  adapter_due_ns_ = -1;
+  if (!packet.empty()) writeToHost(packet.data(), packet.size());
+}
+
+void Device::flushAdapterIfDue() {
+  if (adapter_due_ns_ >= 0 && monotonicNs() >= adapter_due_ns_) flushAdapter();
+}
+
+void Device::sleepUntilServingAdapter(long long deadline_ns) {
+  while (adapter_due_ns_ >= 0 && adapter_due_ns_ <= deadline_ns) {
+    sleepUntilNs(adapter_due_ns_);
+    flushAdapter();
+  }
+  sleepUntilNs(deadline_ns);
 }
 
 }  // namespace modemsim

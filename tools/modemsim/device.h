@@ -52,6 +52,10 @@ class Device {
   void start(const std::string& dir);
   // Stops the thread, closes the line and removes the link.
   void stop();
+  // Before start(): serve the master side of a pseudo-terminal made elsewhere (a device test bed's
+  // emulated /dev node) instead of a fresh one. Each line up uses a duplicate; `master` stays the
+  // caller's. The slave is still linked as COM<n> in the bank's directory.
+  void serveMaster(int master) { served_master_ = master; }
 
   // ---- for tests and tools (any thread)
   int port() const { return port_; }
@@ -147,7 +151,18 @@ class Device {
   void wake();
   bool applyRxFault(uint8_t& byte);
   void writeRaw(const std::string& bytes);
+  bool writeToHost(const char* data, size_t length);  // false when the line refused the bytes
   bool waitWritable();
+  // The USB adapter (adapter.latency_ms): what the device sends waits in adapter_held_ until
+  // kAdapterPacket bytes are there or the latency has passed since the first of them came.
+  static constexpr size_t kAdapterPacket = 62;
+  std::string adapter_held_;
+  long long adapter_due_ns_ = -1;  // when adapter_held_ goes to the host (-1: nothing held)
+  void toAdapter(const char* data, size_t length);
+  void flushAdapter();
+  void flushAdapterIfDue();
+  // Sleeps until `deadline_ns`, handing the adapter's bytes on whenever they fall due meanwhile.
+  void sleepUntilServingAdapter(long long deadline_ns);
 
   const DeviceConfig config_;
   const int port_;
@@ -158,6 +173,7 @@ class Device {
 
   std::string dir_;
   mutable std::mutex line_mutex_;  // guards the descriptors and slave path against readers
+  int served_master_ = -1;         // serveMaster(): the caller's master, else -1
   int master_ = -1;
   int slave_keep_ = -1;            // our own slave descriptor: the master never sees a hang-up
   std::string slave_path_;

@@ -90,6 +90,12 @@ void applyKey(DeviceConfig& c, const std::string& key, const std::string& value,
     needBool(&c.throttle);
   } else if (key == "throttle_input") {
     needBool(&c.throttle_input);
+  } else if (key == "adapter.latency_ms") {
+    needLong(&c.adapter_latency_ms);
+    if (c.adapter_latency_ms < 0) fail(line, "adapter.latency_ms must not be below 0");
+  } else if (key.compare(0, 8, "adapter.") == 0) {
+    // As with faults: a misspelt adapter key would silently leave the line direct.
+    fail(line, "unknown adapter key '" + key + "'");
   } else if (key.compare(0, 4, "ati.") == 0) {
     long n = 0;
     if (!parseLong(key.substr(4), &n) || n < 0 || n > 255) fail(line, "bad ATI number in '" + key + "'");

@@ -53,6 +53,7 @@ struct DeviceConfig {
   bool quiet = false;                // quiet: Q1 after power-on or ATZ
   bool throttle = true;              // throttle: pace what it sends at the line rate
   bool throttle_input = false;       // throttle_input: hear no faster than the line rate either
+  long adapter_latency_ms = 0;       // adapter.latency_ms: a USB adapter holds what the device sends (0 = none)
   std::map<int, std::string> ati;    // ati.N: the answer to ATIn, lines separated by "\n"
   std::string model;                 // model, version, country, special_build: facts for dialogues
   std::string version;

@@ -53,6 +53,8 @@ const char kHelp[] =
     "Progress goes to stderr: a bar on a terminal, one line per change otherwise. Why a port could not\n"
     "be opened, or that the line was lost, goes to stderr too (and to \"detail\" with --json).\n"
     "Ctrl-C or SIGTERM stops the update at its next step (result 2) and releases the port.\n"
+    "The update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
+    "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
     "Exit code: the update result 0-15 (0 Successful, 2 Aborted by user, 7 Unable to open port),\n"
     "16 for any other result, 2 also for a usage or catalogue error.\n";
 
@@ -222,7 +224,9 @@ int cli_Flash(int argc, char **argv)
     HistRecorder *pHistory = cli_OpenHistory("ravelin-cli flash");
     HistRecord record;
     hist_InitRecord(&record);
-    os_CopyBounded(record.szModel, options.model.c_str(), hist_kTextLen);
+    // The model as the catalogue spells it, whatever case the user typed.
+    const ModelEntry *pEntry = cat_FindEntryByName(options.model.c_str());
+    os_CopyBounded(record.szModel, pEntry != nullptr ? pEntry->szName : options.model.c_str(), hist_kTextLen);
     os_CopyBounded(record.szImageVersion, imageVersion(options.image).c_str(), hist_kTextLen);
     hist_BeginDevice(pHistory, &record, pUpdate);
 

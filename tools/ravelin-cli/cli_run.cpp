@@ -35,6 +35,9 @@ constexpr int kExitCatalogue = 65;
 constexpr int kDefaultPortCount = 36;
 constexpr int kIdentifyPolls = 25;          // one-second polls, as the detection page waits
 constexpr int kPollMs = 1000;
+// How long the end waits for device threads still running: the identification of a port dropped at
+// the time-out ends on its own answer time-outs; this only bounds a device that never lets go.
+constexpr int kThreadEndWaitMs = 60000;
 
 const char kHelp[] =
     "usage: ravelin-cli run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
@@ -77,6 +80,8 @@ const char kHelp[] =
     "A candidate port whose last update was interrupted (its device may wait in its flash loader and\n"
     "answer nothing) is named first, with the command that finishes it: ravelin-cli resume PORT.\n"
     "Ctrl-C cancels: every device stops at its next step and every port is released.\n"
+    "Every update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
+    "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
     "\n"
     "Exit code:\n"
     "  0    every planned device was updated\n"
@@ -170,21 +175,28 @@ std::string baseName(const char *pszPath)
 struct Finish {
     const RunView &view;
     bool bLog;
+    UpdateRun *pRun;
     int operator()(int nCode, int nRunError, int nUpdated, int nTotal, int nSkipped,
                    const std::vector<std::string> &failed) const
     {
         char szBuffer[flsh_kRunErrorTextLen];
         view.summary(nRunError, flsh_RunErrorText(nRunError, szBuffer, sizeof szBuffer), nUpdated, nTotal, nSkipped, failed);
-        if (bLog) log_Close();
-        cat_Free();
+        release();
         return nCode;
     }
     // A usage error: nothing ran, so there is no summary to give.
     int usage(int nCode) const
     {
-        if (bLog) log_Close();
-        cat_Free();
+        release();
         return nCode;
+    }
+    // The identification threads of ports dropped at the time-out still run and read the catalogue:
+    // it goes once every thread the run started has ended (a thread that never does keeps it).
+    void release() const
+    {
+        bool bEnded = flsh_RunWaitThreadsEnded(pRun, kThreadEndWaitMs);
+        if (bLog) log_Close();
+        if (bEnded) cat_Free();
     }
     int error(UpdateRun *pRun, int nRunError) const
     {
@@ -394,10 +406,9 @@ int cli_RunWith(int argc, char **argv, const CliPresetPorts *pPreset)
         if (log_Open() == nullptr) cli_ReportLogFailure("ravelin-cli run");
     }
     RunView view(options.bJson, os_StderrIsTerminal());
-    Finish finish{view, bLog};
-
     UpdateRun run;
     flsh_InitRun(&run);
+    Finish finish{view, bLog, &run};
     std::vector<PlanRow> rows;
 
     if (pPreset != nullptr) {
@@ -484,14 +495,14 @@ int cli_RunWith(int argc, char **argv, const CliPresetPorts *pPreset)
 
     HistRecorder *pHistory = cli_OpenHistory("ravelin-cli run");
     HistRunRecords records;
-    flsh_RunStartUpdates(&run, settings.nBootCode, settings.bFullFlash, settings.nAfterFlashCheck,
-                         settings.bRestoreDefaults,
-                         pPreset != nullptr && pPreset->pfnFlash != nullptr ? pPreset->pfnFlash : flsh_RunProtocol);
     hist_RunBegin(pHistory, &records, &run);
     // A resumed update's record names the record it finishes.
     for (const PlanRow &row : rows)
         if (HistRunRecord *pRecord = hist_RunRecordOf(&records, row.nDevice))
             hist_NoteResumeOf(pHistory, &pRecord->record, row.nResumeOf);
+    flsh_RunStartUpdates(&run, settings.nBootCode, settings.bFullFlash, settings.nAfterFlashCheck,
+                         settings.bRestoreDefaults,
+                         pPreset != nullptr && pPreset->pfnFlash != nullptr ? pPreset->pfnFlash : flsh_RunProtocol);
     bool bCancelled = false;
     for (;;) {
         std::int32_t nLowest = 100;

@@ -18,6 +18,8 @@ void printUsage(FILE *out)
                "  flash --port PORT --image FILE --model NAME [options]\n"
                "                                      update one device\n"
                "  ports [PORT ...] [--json]           what each port maps to and whether it can be used\n"
+               "  ports --assign | --unassign COMn | --watch\n"
+               "                                      COM numbers that stay, kept as udev rules\n"
                "  run [SWITCHES] [--images DIR] [--ports LIST] [--yes] [--dry-run] [--verify] [--json]\n"
                "                                      identify a bank and update every device at once\n"
                "  history [--port PORT] [--since DATE] [--failed] [--unfinished] [--json | --csv]\n"

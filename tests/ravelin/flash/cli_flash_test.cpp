@@ -42,6 +42,7 @@ protected:
         exe = dir.file("ravelin-cli");
         // The updates' records go to the test's own directory.
         setenv("RAVELIN_HISTORY", dir.file("history.db").c_str(), 1);
+        setenv("RAVELIN_JOURNAL", "off", 1);   // nothing into the machine's own journal
         std::filesystem::copy_file(std::string(SUITE_BIN_DIR) + "/ravelin-cli", exe);
         chmod(exe.c_str(), 0755);
         std::string data = std::string(SUITE_SOURCE_DIR) + "/data/ravelin/";
@@ -53,6 +54,7 @@ protected:
         SimBankTest::TearDown();
         unsetenv("SUITE_TIME_SCALE");
         unsetenv("RAVELIN_HISTORY");
+        unsetenv("RAVELIN_JOURNAL");
     }
 
     RunResult run(const std::string &args)

@@ -558,12 +558,16 @@ TEST_F(RunTest, ADeviceStillIdentifyingIsTakenOutAndFreedWhenItsThreadEnds)
     ASSERT_EQ(1, flsh_RunPostProcess(&run, 0));
     EXPECT_STREQ("COM1", flsh_PortDisplayName(run.devices[0]->pUpdate));
     EXPECT_FALSE(slow.expired()) << "freed while its thread may still write to it";
+    // The devices left in the run are done; the thread of the one taken out still runs.
+    EXPECT_TRUE(flsh_RunWaitAllDone(&run, 0));
+    EXPECT_FALSE(flsh_RunWaitThreadsEnded(&run, 50)) << "a thread the run started still runs";
 
     {
         std::lock_guard<std::mutex> lock(g_gateMutex);
         g_bGateOpen = true;
     }
     g_gateCv.notify_all();
+    EXPECT_TRUE(flsh_RunWaitThreadsEnded(&run, 10000));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!slow.expired() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -647,6 +651,7 @@ TEST_F(RunTest, AThreadThatCannotStartGivesItsDeviceAFailureInsteadOfAnEndlessWa
     flsh_RunStartIdentificationWith(&run, gatedIdentify);
     flsh_RunFailThreadStartsForTesting(false);
     EXPECT_TRUE(flsh_RunWaitAllDone(&run, 0)) << "nothing left to wait for";
+    EXPECT_TRUE(flsh_RunWaitThreadsEnded(&run, 0)) << "a thread never started is not waited for";
     EXPECT_EQ(devid_cAborted, flsh_RunResult(&run, 0));
     EXPECT_EQ(0, flsh_RunPostProcess(&run, 0)) << "a device never identified is left out";
 

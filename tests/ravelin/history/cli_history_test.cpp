@@ -115,12 +115,14 @@ protected:
         db = dir.file("records/history.db");
         std::filesystem::create_directory(dir.file("records"));
         setenv("RAVELIN_HISTORY", db.c_str(), 1);
+        setenv("RAVELIN_JOURNAL", "off", 1);   // nothing into the machine's own journal
     }
     void TearDown() override
     {
         SimBankTest::TearDown();
         unsetenv("SUITE_TIME_SCALE");
         unsetenv("RAVELIN_HISTORY");
+        unsetenv("RAVELIN_JOURNAL");
     }
 
     std::string images() const { return dir.file("images"); }

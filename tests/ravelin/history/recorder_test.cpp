@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -127,6 +129,25 @@ TEST_F(RecorderTest, AnUpdateFromStartToEndIsRecordedAndJournalled) {
     hist_CloseRecorder(pRecorder);
 }
 
+TEST_F(RecorderTest, TheJournalSwitchedOffHearsNothingAndTheHistoryStillDoes) {
+    HistRecorder *pRecorder = hist_OpenRecorder("t", dir.file("h.db").c_str(), nullptr, nullptr);
+    for (const char *pszSwitch : {"off", "0", "on"}) {
+        ::setenv("RAVELIN_JOURNAL", pszSwitch, 1);
+        journal.entries.clear();
+        HistRecord record;
+        hist_InitRecord(&record);
+        ASSERT_GT(hist_BeginDevice(pRecorder, &record, &update), 0);
+        update.nResult = FR_SUCCESSFUL;
+        hist_EndDevice(pRecorder, &record, &update);
+        HistRecord stored;
+        ASSERT_EQ(hist_Get(hist_RecorderDb(pRecorder), record.nId, &stored), 1);
+        EXPECT_EQ(stored.nResult, FR_SUCCESSFUL);
+        EXPECT_EQ(journal.entries.size(), std::strcmp(pszSwitch, "on") == 0 ? 1u : 0u) << pszSwitch;
+    }
+    ::unsetenv("RAVELIN_JOURNAL");
+    hist_CloseRecorder(pRecorder);
+}
+
 TEST_F(RecorderTest, AFailedCheckOfTheVersionTurnsSuccessIntoAVerifyFailure) {
     HistRecorder *pRecorder = hist_OpenRecorder("t", dir.file("h.db").c_str(), nullptr, nullptr);
     struct Case {
@@ -204,6 +225,27 @@ TEST_F(RecorderTest, AHistoryThatCannotBeWrittenWarnsOnceAndTheJournalStillHears
     chmod(dir.file("ro").c_str(), 0755);
 }
 
+TEST_F(RecorderTest, ARelativeImagePathIsRecordedAsAnAbsoluteOne) {
+    char szCwd[PATH_MAX];
+    ASSERT_NE(getcwd(szCwd, sizeof szCwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    os_CopyBounded(update.szImagePath, "PADE107.HEX", os_kPathLen);
+    HistRecorder *pRecorder = hist_OpenRecorder("t", dir.file("h.db").c_str(), nullptr, nullptr);
+    HistRecord record;
+    hist_InitRecord(&record);
+    hist_FillFromUpdate(pRecorder, &record, &update);
+    EXPECT_EQ(chdir(szCwd), 0);
+    char szReal[PATH_MAX];
+    ASSERT_NE(realpath(image.c_str(), szReal), nullptr);
+    char szRecorded[PATH_MAX];
+    ASSERT_NE(realpath(record.szImagePath, szRecorded), nullptr) << record.szImagePath;
+    EXPECT_EQ(record.szImagePath[0], '/');
+    EXPECT_STREQ(szRecorded, szReal);
+    EXPECT_STREQ(record.szImage, "PADE107.HEX");
+    EXPECT_EQ(std::string(record.szImageSha256).size(), 64u);
+    hist_CloseRecorder(pRecorder);
+}
+
 TEST(HistoryByPath, TheLinkToTheSameNodeIsFound) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("by-path"));
@@ -266,15 +308,9 @@ TEST(HistoryProcesses, SeveralProcessesWriteAtOnceAndNothingIsLost) {
         }, &seen);
         EXPECT_EQ(seen.size(), static_cast<std::size_t>(kRecords)) << "COM" << p + 1;
     }
+    char szCheck[256];
+    EXPECT_EQ(hist_IntegrityCheck(pDb, szCheck, sizeof szCheck), 1) << szCheck;
     hist_Close(pDb);
-    sqlite3 *pRaw = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &pRaw), SQLITE_OK);
-    sqlite3_stmt *pStmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(pRaw, "PRAGMA integrity_check", -1, &pStmt, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(pStmt), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(pStmt, 0)), "ok");
-    sqlite3_finalize(pStmt);
-    sqlite3_close(pRaw);
 }
 
 }  // namespace

@@ -350,6 +350,17 @@ TEST(HistoryLink, TheWalAndSharedMemoryFilesLieBesideTheRealFile) {
     // Still a link: nothing replaced it with a file of its own.
     ASSERT_EQ(::lstat(dir.file("lib/history.db").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // A link whose file is not there yet (a purge, a copied tree): the file is made where it points.
+    std::string later = dir.file("var/later.db");
+    ASSERT_EQ(::symlink(later.c_str(), dir.file("lib/later.db").c_str()), 0);
+    pDb = hist_Open(dir.file("lib/later.db").c_str(), nullptr, 0);
+    ASSERT_NE(pDb, nullptr);
+    hist_Close(pDb);
+    ASSERT_EQ(::lstat(later.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    ASSERT_EQ(::lstat(dir.file("lib/later.db").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 }  // namespace

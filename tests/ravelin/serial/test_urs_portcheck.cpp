@@ -159,3 +159,39 @@ TEST_F(UrsPortCheckTest, FindsARunningModemManager)
 }
 
 }  // namespace
+
+namespace {
+
+// The listing shows where a COM link leads as the kernel would resolve it, also for udev's relative
+// links ("../../ttyUSB4" from /dev/serial/com), which must come out without any "..".
+TEST_F(UrsPortCheckTest, FollowLinksEndsWhereTheKernelWouldWithoutDots)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories(m_dir + "/serial/com");
+    fs::create_directories(m_dir + "/serial/by-id");
+    std::FILE *pNode = std::fopen((m_dir + "/ttyUSB4").c_str(), "w");
+    ASSERT_NE(nullptr, pNode);
+    std::fclose(pNode);
+    fs::create_symlink("../../ttyUSB4", m_dir + "/serial/com/COM5");
+    fs::create_symlink("../com/./COM5", m_dir + "/serial/by-id/adapter");
+    fs::create_symlink(m_dir + "/serial/by-id/adapter", m_dir + "/COM7");
+    struct Case {
+        std::string path, expected;
+    };
+    const Case cases[] = {
+        {m_dir + "/serial/com/COM5", m_dir + "/ttyUSB4"},
+        {m_dir + "/serial/by-id/adapter", m_dir + "/ttyUSB4"},
+        {m_dir + "/COM7", m_dir + "/ttyUSB4"},
+        {m_dir + "/ttyUSB4", m_dir + "/ttyUSB4"},
+        {m_dir + "/serial/../ttyUSB4", m_dir + "/ttyUSB4"},
+    };
+    for (const Case &c : cases) {
+        char szReal[4096];
+        ASSERT_TRUE(urs_FollowLinks(c.path.c_str(), szReal, sizeof szReal)) << c.path;
+        EXPECT_EQ(c.expected, std::string(szReal)) << c.path;
+    }
+    char szSmall[8];
+    EXPECT_FALSE(urs_FollowLinks((m_dir + "/COM7").c_str(), szSmall, sizeof szSmall)) << "does not fit";
+}
+
+}  // namespace

@@ -3,6 +3,12 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ravelin/catalogue/catalogue.h"
+
 #include "ravelin/wizard/detection_page.h"
 #include "wizard_test_support.h"
 #include "wizard_tests.h"
@@ -24,6 +30,19 @@ void checkFatalEnd(wiztest::WizardEnv &env, CWizard &sheet, const char *pszMessa
     wiztest::click(sheet, QWizard::FinishButton);
     QVERIFY(!sheet.isVisible());
     QCOMPARE(env.end(), nCode);
+}
+
+// An identification held at the gate, which reads the catalogue once it is let go, as
+// identification does for the model names, and notes what it found.
+std::atomic<bool> g_bHeldIdentificationEnded{false};
+std::atomic<bool> g_bCatalogueThere{false};
+
+int heldIdentifyReadingCatalogue(DeviceUpdate *pUpdate)
+{
+    int nResult = wiztest::IdentifyGate::body(pUpdate);
+    g_bCatalogueThere.store(cat_Count() > 0);
+    g_bHeldIdentificationEnded.store(true);
+    return nResult;
 }
 
 } // namespace
@@ -73,4 +92,40 @@ void DetectionErrorTest::identificationTimeOut()
     // The thread that outlived its place in the run still identifies with its record, then lets go.
     QVERIFY(env.device(1).waitForCommands(1, 10000));
     QVERIFY(env.device(1).waitForHostOpens(0, 10000));
+}
+
+// The time-out drops the devices still identifying from the run, but their threads go on reading
+// the catalogue: the program's end waits for them before it frees it.
+void DetectionErrorTest::endWaitsForIdentificationTheTimeOutDropped()
+{
+    wiztest::WizardEnv env;
+    env.addLoaderDevice(1, "PL1400", "1.05", "GERMANY");
+    env.closeUnusedPorts();
+    env.writeImage("PADE105.HEX", 1);
+    env.start({});
+    wiztest::IdentifyGate::close();
+    g_bHeldIdentificationEnded.store(false);
+    g_bCatalogueThere.store(false);
+    CWizard &sheet = env.createWizard();
+    sheet.DetectionPage()->SetIdentifyBody(heldIdentifyReadingCatalogue);
+    sheet.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.DetectionPage()->Identifying(), 30000);
+    QVERIFY(env.app().Run().devices.empty());
+    QCOMPARE(sheet.DetectionPage()->StatusText(), std::string("ERROR: Timeout attempting to identify devices!!"));
+    wiztest::click(sheet, QWizard::FinishButton);
+    QVERIFY(!sheet.isVisible());
+
+    // The gate opens only once the end is under way; without the wait the catalogue would be gone
+    // (or the end over) before the threads read it.
+    std::thread opener([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        wiztest::IdentifyGate::open();
+    });
+    int nExit = env.end();
+    bool bEndedBeforeEnd = g_bHeldIdentificationEnded.load();
+    opener.join();
+    QCOMPARE(nExit, flsh_kRunIdentifyTimeout);
+    QVERIFY2(bEndedBeforeEnd, "the end did not wait for the dropped identification threads");
+    QVERIFY(g_bCatalogueThere.load());
+    QVERIFY(env.portsReleased());
 }

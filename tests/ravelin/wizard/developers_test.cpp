@@ -182,3 +182,38 @@ void DevelopersTest::flashIniThatCannotBeWrittenIsReported()
     QCOMPARE(env.end(), 0);
     QVERIFY(env.holdsImage(2, 4));
 }
+
+// A FLASH.INI copied from another system is the page's file, found as the catalogues are: read on
+// activation and written on Next, and no second Flash.ini appears beside it.
+void DevelopersTest::flashIniFoundWithoutRegardToCase()
+{
+    wiztest::WizardEnv env;
+    env.closeUnusedPorts();
+    std::string image = env.writeImage("NEWCODE.HEX", 4);
+    const std::string copied = env.file("FLASH.INI");
+    flashtest::writeFile(copied, "[Flash]\r\nBaud Rate=57600\r\nModel=PL1400\r\nNumPorts=1\r\nPort1=COM7\r\n"
+                                 "HexFile=" + image + "\r\n");
+
+    env.start({"-V"});
+    CWizard &sheet = env.showWizard();
+    CDevelopersPage *pPage = sheet.DevelopersPage();
+    QCOMPARE(sheet.currentPage(), pPage);
+    QCOMPARE(pPage->SpeedList()->currentText(), QString("57600"));
+    QCOMPARE(pPage->DeviceTypeList()->currentText(), QString("PL1400"));
+    QCOMPARE(selectedPorts(pPage->PortList()), QStringList{"COM7"});
+    QCOMPARE(pPage->HexFileEdit()->text(), QString::fromStdString(image));
+    QVERIFY(!flashtest::fileExists(env.file("Flash.ini")));
+
+    // COM7 leads nowhere: the update ends at once, the settings are written all the same.
+    selectPorts(pPage->PortList(), {"COM7", "COM9"});
+    pPage->SpeedList()->setCurrentText("19200");
+    click(sheet, QWizard::NextButton);
+    QCOMPARE(sheet.currentPage(), sheet.ProgressPage());
+    QCOMPARE(iniValue(copied, "Baud Rate"), std::string("19200"));
+    QCOMPARE(iniValue(copied, "NumPorts"), std::string("2"));
+    QCOMPARE(iniValue(copied, "Port2"), std::string("COM9"));
+    QVERIFY(!flashtest::fileExists(env.file("Flash.ini")));
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.ProgressPage()->Following(), 60000);
+    click(sheet, QWizard::FinishButton);
+    QCOMPARE(env.end(), wiz_kDeviceFailedExit);
+}

@@ -29,6 +29,7 @@ int main(int argc, char **argv)
         {"OnePortTest", [] { return std::unique_ptr<QObject>(new OnePortTest); }},
         {"CancelTest", [] { return std::unique_ptr<QObject>(new CancelTest); }},
         {"DetectionErrorTest", [] { return std::unique_ptr<QObject>(new DetectionErrorTest); }},
+        {"ProgressListTest", [] { return std::unique_ptr<QObject>(new ProgressListTest); }},
         {"ResumeOfferTest", [] { return std::unique_ptr<QObject>(new ResumeOfferTest); }},
         {"HistoryReportTest", [] { return std::unique_ptr<QObject>(new HistoryReportTest); }},
     };

@@ -33,6 +33,7 @@ WizardEnv::WizardEnv()
     os_SetExeDirForTesting(m_dir.path().c_str());
     // The updates' records go to the test's directory (a test may point it elsewhere before start()).
     setenv("RAVELIN_HISTORY", m_dir.file("history.db").c_str(), 1);
+    setenv("RAVELIN_JOURNAL", "off", 1);   // nothing into the machine's own journal
     // The flag is process-wide and never cleared in the program; each test starts without it.
     flsh_ClearCancelForTesting();
 }
@@ -53,15 +54,16 @@ WizardEnv::~WizardEnv()
     os_DestroyProfileCache();
     os_SetExeDirForTesting(nullptr);
     unsetenv("RAVELIN_HISTORY");
+    unsetenv("RAVELIN_JOURNAL");
 }
 
 modemsim::Device &WizardEnv::addLoaderDevice(int nPort, const std::string &model, const std::string &version,
-                                             const std::string &country)
+                                             const std::string &country, const std::string &extra)
 {
     return m_bank.addDevice("port = " + std::to_string(nPort) +
                             "\nspeed = 38400\nautobaud = on\nthrottle = off\nfamily = loader\nloader.version = 2.00\n"
                             "loader.max_speed = 115200\nati.0 = " + model + " Version " + version +
-                            "\nati.9 = " + country + "\n");
+                            "\nati.9 = " + country + "\n" + extra);
 }
 
 void WizardEnv::closeUnusedPorts()

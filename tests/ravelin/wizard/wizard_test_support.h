@@ -37,9 +37,9 @@ public:
     std::string file(const std::string &name) const { return m_dir.file(name); }
 
     // A simulated device that identifies as the model (ati.0) and takes an update with the maker's
-    // own loader dialogue.
+    // own loader dialogue; extra holds further lines of its description (faults).
     modemsim::Device &addLoaderDevice(int nPort, const std::string &model, const std::string &version,
-                                      const std::string &country);
+                                      const std::string &country, const std::string &extra = "");
     modemsim::Device &device(int nPort) { return m_bank.device(nPort); }
     // Every COM1-COM36 without a device becomes an entry that fails to open, so that no test reaches
     // the machine's own serial ports.

@@ -35,6 +35,7 @@ class DevelopersTest : public QObject {
 private Q_SLOTS:
     void flashIniWrittenUsedAndReadBack();
     void flashIniThatCannotBeWrittenIsReported();
+    void flashIniFoundWithoutRegardToCase();
 };
 
 class OnePortTest : public QObject {
@@ -68,6 +69,14 @@ private Q_SLOTS:
     void noImages();
     void noDevices();
     void identificationTimeOut();
+    void endWaitsForIdentificationTheTimeOutDropped();
+};
+
+class ProgressListTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void everyDeviceHasItsRow();
+    void rowsFollowARealUpdate();
 };
 
 class ResumeOfferTest : public QObject {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeWidget>
 #include <QListWidget>
@@ -111,6 +112,57 @@ void ordinarySet()
     shoot(sheet, "ordinary-4-model-second");
     wiztest::click(sheet, QWizard::NextButton);
     shootProgressAndStatus(sheet, "ordinary-5");
+    env.end();
+}
+
+// A full bank: 36 devices updated at once, some slower than the others (their answers come late),
+// one whose answers come too late and one whose line drops half-way, so that the progress page's
+// list shows every kind of row.
+void bankOf36()
+{
+    wiztest::WizardEnv env;
+    for (int n = 1; n <= 36; ++n) {
+        std::string extra;
+        // Late answers: slower updates, and at COM36 too late for the handshake.
+        if (n % 6 == 0) extra += "fault.delay_ms = " + std::to_string(n == 36 ? 250 : 20 * (n / 6)) + "\n";
+        if (n == 7) extra += "fault.disconnect_after = 20000\n";
+        env.addLoaderDevice(n, "PL1400", "1.05", "GERMANY", extra);
+    }
+    writeLargeImage(env, "PADE105.HEX");
+    env.start({"-S"});
+    CWizard &sheet = env.showWizard();
+    if (!waitFor([&] { return !sheet.DetectionPage()->Identifying(); }, 120000)) return fail("identification hung");
+    wiztest::selectRows(sheet.DetectionPage()->TypeList(), {0});
+    wiztest::click(sheet, QWizard::NextButton);
+    std::vector<int> all;
+    for (int i = 0; i < sheet.ModelPage()->PortList()->topLevelItemCount(); ++i) all.push_back(i);
+    if (all.size() != 36) return fail("the bank of 36 was not identified whole");
+    wiztest::selectRows(sheet.ModelPage()->PortList(), all);
+    wiztest::click(sheet, QWizard::NextButton);
+    CProgressPage *pProgress = sheet.ProgressPage();
+    // Half-way for most: the list shows devices at different steps, and the one that failed.
+    QTreeWidget *pList = pProgress->DeviceList();
+    auto someAtHalf = [&] {
+        int nHalf = 0;
+        for (int i = 0; i < pList->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *pItem = pList->topLevelItem(i);
+            if (pItem->text(2) == "Programming" && pItem->text(3).split(' ').front().toInt() >= 50) ++nHalf;
+        }
+        return nHalf >= 3 || !pProgress->Following();
+    };
+    if (waitFor(someAtHalf, 120000)) shoot(sheet, "bank36-1-progress-running");
+    // The list scrolled to its end: the last ports, still readable.
+    pList->scrollToBottom();
+    shoot(sheet, "bank36-2-progress-running-end");
+    pList->scrollToTop();
+    if (!waitFor([&] { return !pProgress->Following(); }, 300000)) return fail("the update of 36 did not end");
+    shoot(sheet, "bank36-3-progress-complete");
+    // A long result text runs past the list's width: scrolled sideways, it is there whole.
+    pList->horizontalScrollBar()->setValue(pList->horizontalScrollBar()->maximum());
+    shoot(sheet, "bank36-3-progress-complete-scrolled");
+    pList->horizontalScrollBar()->setValue(0);
+    wiztest::click(sheet, QWizard::NextButton);
+    shoot(sheet, "bank36-4-status");
     env.end();
 }
 
@@ -259,6 +311,7 @@ int main(int argc, char **argv)
     g_outputDir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(g_outputDir);
     ordinarySet();
+    bankOf36();
     detectionErrors();
     developersSet();
     onePortSet();
