@@ -36,7 +36,7 @@ int recordingBody(DeviceUpdate *pUpdate) {
 
 int ignoreJournal(const char *const *, int, void *) { return 1; }
 
-TEST(HistoryRun, EverySelectedDeviceIsOnRecordBeforeItsThreadAndEndsWithItsResult) {
+TEST(HistoryRun, RecordsBegunBeforeTheStartAreNotEndedByIdentificationsStatusAndFollowTheirDevices) {
     TempDir dir;
     g_dbPath = dir.file("history.db");
     g_nSeenBeforeStart = 0;
@@ -55,12 +55,16 @@ TEST(HistoryRun, EverySelectedDeviceIsOnRecordBeforeItsThreadAndEndsWithItsResul
         os_CopyBounded(device.szImagePath, image.c_str(), os_kPathLen);
         os_CopyBounded(device.szModel, "PL1400", sizeof device.szModel);
     }
-    // COM3 is not selected (identification found nothing there): no record.
+    // COM3 is not selected (identification found nothing there): no record. The selected ones hold
+    // identification's status 0 until the run starts them: no record may take that for their end.
     run.devices[2]->pUpdate->nResult = 1;
+    run.devices[0]->pUpdate->nResult = 0;
+    run.devices[1]->pUpdate->nResult = 0;
     HistRecorder *pRecorder = hist_OpenRecorder("test 1", g_dbPath.c_str(), nullptr, nullptr);
     HistRunRecords records;
     hist_RunBegin(pRecorder, &records, &run);
     ASSERT_EQ(records.rows.size(), 2u);
+    for (const HistRunRecord &row : records.rows) EXPECT_FALSE(row.bEnded);
     ASSERT_EQ(flsh_RunStartUpdates(&run, 0, 0, 0, 0, recordingBody), 2);
     ASSERT_TRUE(flsh_RunWaitAllDone(&run, 10000));
     hist_RunPoll(pRecorder, &records, &run);
