@@ -20,6 +20,7 @@ struct PlanRow {
     std::string imageVersion;    // the version text of the image's name
     std::string reason;          // why the device is skipped
     std::string verifyFailure;   // "updated, but reports version V" after --verify
+    std::int64_t nResumeOf = 0;  // ravelin-cli resume: the history record this update finishes
 };
 
 class RunView {
