@@ -82,6 +82,19 @@ int migrate(HistDb *pDb) {
     return ok;
 }
 
+// The switch to WAL of a new database takes its lock without the busy handler: a second process that
+// opens the same new file at that moment is told "locked" at once. It is asked again, in short sleeps,
+// within the busy timeout; once the file is in WAL the switch is a no-op for every later open.
+bool switchToWal(sqlite3 *pDb) {
+    constexpr int kRetrySleepMs = 10;
+    for (int nWaitedMs = 0;; nWaitedMs += kRetrySleepMs) {
+        int rc = sqlite3_exec(pDb, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return true;
+        if ((rc & 0xff) != SQLITE_BUSY || nWaitedMs >= kBusyTimeoutMs) return false;
+        sqlite3_sleep(kRetrySleepMs);
+    }
+}
+
 HistDb *openWith(const char *pszPath, int nFlags, bool bMigrate, char *pszError, int nErrorLen) {
     if (pszPath == nullptr || pszPath[0] == '\0') {
         copyError("no history file named", pszError, nErrorLen);
@@ -102,7 +115,7 @@ HistDb *openWith(const char *pszPath, int nFlags, bool bMigrate, char *pszError,
     if (nFlags & SQLITE_OPEN_READWRITE) {
         // WAL: readers never block the writer, and a writer killed half-way leaves a database whose
         // last committed transaction is intact.
-        ok = sqlite3_exec(pDb->pDb, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK;
+        ok = switchToWal(pDb->pDb);
         if (!ok) hist_SetError(pDb, "cannot switch to WAL");
     }
     // Starts and ends are synced to disk at their commit: the PC losing power must not lose them.

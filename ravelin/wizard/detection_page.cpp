@@ -8,9 +8,12 @@
 
 #include "ravelin/flash/command_line.h"
 #include "ravelin/flash/flashinfo.h"
+#include "ravelin/history/hist_resume.h"
+#include "ravelin/support/log.h"
 #include "ravelin/support/osclock.h"
 #include "ravelin/wizard/message_boxes.h"
 #include "ravelin/wizard/list_columns.h"
+#include "ravelin/wizard/progress_page.h"
 #include "ravelin/wizard/wizard.h"
 #include "ravelin/wizard/wizard_picture.h"
 
@@ -74,6 +77,11 @@ void CDetectionPage::Activate()
         return;
     }
     Sheet()->SetButtons(WizardButtons::DisabledFinish);
+    // Before anything else: a device waiting in its flash loader answers no identification.
+    if (!m_bOffered) {
+        m_bOffered = true;
+        if (OfferResume()) return;
+    }
     if (flsh_RunScanImages(pRun, m_pContext->pSettings->nBootCode) == 0) {
         Fail(flsh_kRunNoHexFiles);
         return;
@@ -141,8 +149,73 @@ void CDetectionPage::Fail(int nCode)
     pSheet->SetButtons(WizardButtons::FinishOnly);
 }
 
+bool CDetectionPage::OfferResume()
+{
+    UpdateRun *pRun = m_pContext->pRun;
+    std::vector<std::string> ports, paths;
+    for (const auto &pDevice : pRun->devices) {
+        ports.emplace_back(flsh_PortDisplayName(pDevice->pUpdate));
+        paths.emplace_back(pDevice->pUpdate->szPortPath);
+    }
+    std::vector<HistRecord> records;
+    std::string error;
+    if (!hist_FindInterrupted(nullptr, &ports, &records, &error)) {
+        LOG_WRITE("wizard", "the history cannot be read: %s", error.c_str());
+        return false;
+    }
+    if (records.empty()) return false;
+    std::string text = records.size() == 1 ? "An update was interrupted:\r\n" : "Updates were interrupted:\r\n";
+    for (const HistRecord &record : records) {
+        char szNotice[1024];
+        hist_InterruptedNotice(&record, szNotice, sizeof szNotice);
+        text += "\r\n";
+        text += szNotice;
+        text += "\r\n";
+    }
+    text += records.size() == 1 ? "\r\nFinish this update first, with the same image?"
+                                : "\r\nFinish these updates first, with the same images?";
+    if (!m_pContext->pBoxes->Ask(this, text.c_str())) return false;
+
+    // Those ports only, each as the one-port page set has it: not identified, the image, model and
+    // speed of its record.
+    while (!pRun->devices.empty()) flsh_RunRemoveDevice(pRun, static_cast<int>(pRun->devices.size()) - 1);
+    m_pContext->resumeOf.clear();
+    for (const HistRecord &record : records) {
+        std::string path;
+        for (std::size_t i = 0; i < ports.size(); ++i)
+            if (os_CompareNoCase(ports[i].c_str(), record.szPort) == 0) path = paths[i];
+        int nDevice = hist_AddResumeDevice(pRun, &record, path.c_str());
+        if (nDevice < 0) {
+            LOG_WRITE("wizard", "%s cannot be resumed: model %s", record.szPort, record.szModel);
+            continue;
+        }
+        m_pContext->resumeOf.resize(static_cast<std::size_t>(nDevice) + 1, 0);
+        m_pContext->resumeOf[static_cast<std::size_t>(nDevice)] = record.nId;
+    }
+    if (pRun->devices.empty()) {
+        Fail(flsh_kRunNoDevices);
+        return true;
+    }
+    // The devices wait in their loaders: defaults were restored before they got there.
+    m_pContext->pSettings->bRestoreDefaults = 0;
+    Sheet()->ProgressPage()->SetFlashBody(hist_ResumeFlash);
+    m_bResuming = true;
+    SetStatus("Finishing the interrupted updates");
+    Sheet()->SetButtons(WizardButtons::NextOnly);
+    // Not from inside the page change that activated this page.
+    QMetaObject::invokeMethod(Sheet(), "next", Qt::QueuedConnection);
+    return true;
+}
+
+int CDetectionPage::nextId() const
+{
+    if (m_bResuming) return Sheet()->ProgressPageId();
+    return CRavelinPage::nextId();
+}
+
 bool CDetectionPage::Next()
 {
+    if (m_bResuming) return true;
     QList<QTreeWidgetItem *> picked = m_pList->selectedItems();
     if (picked.isEmpty()) {
         ShowMessage("ERROR: You must select atleast one type of device to update.");

@@ -21,6 +21,11 @@ public:
     void Activate() override;
     bool Next() override;
     void Cancel() override;
+    int nextId() const override;
+
+    // The offer to finish interrupted updates was taken: the run holds those ports only, and Next
+    // goes straight to the progress page.
+    bool Resuming() const { return m_bResuming; }
 
     // The polls after which the page stops waiting whatever the state.
     static constexpr int kMaxPolls = 25;
@@ -40,9 +45,12 @@ private:
     void ShowList(bool bShown);
     void FillList();
     void Fail(int nCode);
+    bool OfferResume();
 
     QTimer m_timer;
     int m_nTicks = 0;
+    bool m_bOffered = false;
+    bool m_bResuming = false;
     flsh_DeviceThreadBody m_pfnIdentify = nullptr;
     std::string m_statusText;
     QGroupBox *m_pGroup;

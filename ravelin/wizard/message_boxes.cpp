@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <memory>
+
 std::string wiz_DisplayText(const char *pszText)
 {
     std::string text;
@@ -23,6 +25,21 @@ void CQtMessageBoxes::Show(QWidget *pParent, const char *pszText)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ravelin"),
                     QString::fromLocal8Bit(wiz_DisplayText(pszText).c_str()), QMessageBox::Ok, pParent);
     box.exec();
+}
+
+QMessageBox *wiz_NewQuestionBox(QWidget *pParent, const char *pszText)
+{
+    auto *pBox = new QMessageBox(QMessageBox::Question, QStringLiteral("Ravelin"),
+                                 QString::fromLocal8Bit(wiz_DisplayText(pszText).c_str()),
+                                 QMessageBox::Yes | QMessageBox::No, pParent);
+    pBox->setDefaultButton(QMessageBox::Yes);
+    return pBox;
+}
+
+bool CQtMessageBoxes::Ask(QWidget *pParent, const char *pszText)
+{
+    std::unique_ptr<QMessageBox> box(wiz_NewQuestionBox(pParent, pszText));
+    return box->exec() == QMessageBox::Yes;
 }
 
 std::string CQtMessageBoxes::AskSaveFile(QWidget *pParent, const char *pszTitle, const char *pszSuggested)

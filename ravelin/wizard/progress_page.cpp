@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ravelin/flash/command_line.h"
+#include "ravelin/history/hist_resume.h"
 #include "ravelin/history/hist_run.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/osclock.h"
@@ -92,7 +93,13 @@ void CProgressPage::Activate()
     SetStatus("Sorting File");
     const CommandLineSettings *pSettings = m_pContext->pSettings;
     m_pContext->bUpdatesStarted = true;
-    if (m_pContext->pHistory != nullptr) hist_RunBegin(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
+    if (m_pContext->pHistory != nullptr) {
+        hist_RunBegin(m_pContext->pHistory, m_pContext->pRunRecords, m_pContext->pRun);
+        // An update the detection page's offer resumes names the record it finishes.
+        for (std::size_t i = 0; i < m_pContext->resumeOf.size(); ++i)
+            if (HistRunRecord *pRecord = hist_RunRecordOf(m_pContext->pRunRecords, static_cast<int>(i)))
+                hist_NoteResumeOf(m_pContext->pHistory, &pRecord->record, m_pContext->resumeOf[i]);
+    }
     flsh_RunStartUpdates(m_pContext->pRun, pSettings->nBootCode, pSettings->bFullFlash, pSettings->nAfterFlashCheck,
                          pSettings->bRestoreDefaults, m_pfnFlash);
     Record();

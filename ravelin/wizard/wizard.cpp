@@ -34,7 +34,7 @@ CWizard::CWizard(WizardContext *pContext, WizardPageSet pageSet, QWidget *pParen
     }
     m_pProgress = new CProgressPage(pContext);
     m_pStatus = new CStatusPage(pContext);
-    addPage(m_pProgress);
+    m_nProgressId = addPage(m_pProgress);
     addPage(m_pStatus);
 
     // QWizard sets its buttons on every page change before it emits this signal; the page's own

@@ -43,6 +43,7 @@ public:
     CDevelopersPage *DevelopersPage() const { return m_pDevelopers; }
     CProgressPage *ProgressPage() const { return m_pProgress; }
     CStatusPage *StatusPage() const { return m_pStatus; }
+    int ProgressPageId() const { return m_nProgressId; }
 
     // Re-runs the current page's activation (a page shown again for the next item of its work).
     void ReactivateCurrentPage();
@@ -65,4 +66,5 @@ private:
     CDevelopersPage *m_pDevelopers = nullptr;
     CProgressPage *m_pProgress = nullptr;
     CStatusPage *m_pStatus = nullptr;
+    int m_nProgressId = -1;
 };

@@ -4,6 +4,9 @@
 
 #include <QWizardPage>
 
+#include <cstdint>
+#include <vector>
+
 struct DeviceType;
 class CMessageBoxes;
 class CWizard;
@@ -20,6 +23,9 @@ struct WizardContext {
     // Which device threads the pages started: the end waits for them, and judges the updates.
     bool bIdentificationStarted = false;
     bool bUpdatesStarted = false;
+    // The wizard finishes interrupted updates (the detection page's offer was taken): for each of
+    // the run's devices, the history record its update finishes (0: none).
+    std::vector<std::int64_t> resumeOf;
     // The update history: the progress page records the run's updates, the status page reports them.
     HistRecorder *pHistory = nullptr;
     HistRunRecords *pRunRecords = nullptr;

@@ -271,6 +271,17 @@ void Device::reboot(long after_ms) {
     std::lock_guard<std::mutex> lock(request_mutex_);
     disconnect_requested_ = true;
     reconnect_at_ns_ = monotonicNs() + scaledMs(after_ms) * 1000000LL;
+    power_cycle_ = true;
+  }
+  wake();
+}
+
+void Device::loseLine(long back_after_ms) {
+  {
+    std::lock_guard<std::mutex> lock(request_mutex_);
+    disconnect_requested_ = true;
+    reconnect_at_ns_ = back_after_ms < 0 ? -1 : monotonicNs() + scaledMs(back_after_ms) * 1000000LL;
+    power_cycle_ = false;
   }
   wake();
 }
@@ -286,6 +297,8 @@ void Device::post(std::function<void(Device&)> task) {
 void Device::requestReboot(long after_ms) {
   pending_drop_ = true;
   pending_reconnect_ms_ = after_ms;
+  std::lock_guard<std::mutex> lock(request_mutex_);
+  power_cycle_ = true;
 }
 
 void Device::requestDisconnect() {
@@ -433,6 +446,8 @@ void Device::handleHostOpenClose(bool up_to_first_close) {
     // merge two opens in a row, so this errs towards letting an open through; flock still guards.)
     if (host_opens_ <= 1 && slave_keep_ >= 0) ioctl(slave_keep_, TIOCNXCL);
     if (host_opens_ > 0) --host_opens_;
+    if (host_opens_ == 0)
+      for (auto& d : dialogues_) d->onHostGone(*this);
     notifyWaiters();  // last: a test that waited for the close sees everything it brought
   }
 }
@@ -451,18 +466,27 @@ void Device::run() {
       reconnect_at = reconnect_at_ns_;
     }
     if (master_ < 0 && reconnect_at >= 0 && monotonicNs() >= reconnect_at) {
+      bool power_cycle;
       {
         std::lock_guard<std::mutex> lock(request_mutex_);
         reconnect_at_ns_ = -1;
+        power_cycle = power_cycle_;
       }
       reconnect_at = -1;
-      stream_owner_ = nullptr;
-      timers_.clear();
-      basic_->reset();
-      resetSettings();
-      speed_ = config_.speed;
+      if (power_cycle) {
+        stream_owner_ = nullptr;
+        timers_.clear();
+        basic_->reset();
+        resetSettings();
+        speed_ = config_.speed;
+      }
+      // A lost line leaves the device as it was: its dialogues, timers, settings and speed.
       if (openLine()) {
-        for (auto& d : dialogues_) d->onStart(*this);
+        if (power_cycle) {
+          for (auto& d : dialogues_) d->onStart(*this);
+        } else {
+          for (auto& d : dialogues_) d->onHostGone(*this);
+        }
         publishLine();
       }
     }
@@ -575,6 +599,7 @@ void Device::handleInput(const uint8_t* data, size_t length) {
       if (f.reconnect_ms >= 0) {
         std::lock_guard<std::mutex> lock(request_mutex_);
         reconnect_at_ns_ = monotonicNs() + scaledMs(f.reconnect_ms) * 1000000LL;
+        power_cycle_ = false;  // the line is lost, the device runs on
       }
     }
   }
@@ -699,6 +724,7 @@ void Device::emit(const std::string& bytes) {
     if (f.reconnect_ms >= 0) {
       std::lock_guard<std::mutex> lock(request_mutex_);
       reconnect_at_ns_ = monotonicNs() + scaledMs(f.reconnect_ms) * 1000000LL;
+      power_cycle_ = false;  // the line is lost, the device runs on
     }
   }
 }

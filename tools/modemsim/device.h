@@ -71,6 +71,10 @@ class Device {
   void disconnect();
   // Drops the line and brings up a fresh one after `after_ms` (scaled), re-pointing COM<n>. State persists.
   void reboot(long after_ms = 0);
+  // The line is lost (a cable pulled, an adapter gone) while the device runs on: the host reads end of
+  // file; after `back_after_ms` (scaled) a fresh line comes up under the same COM<n>, and the device
+  // is where it was (a loader still in its loader, at its speed). -1 stays down.
+  void loseLine(long back_after_ms);
   // Waits until the device has heard `count` command lines in all (state().commands()); false on time-out.
   bool waitForCommands(size_t count, long timeout_ms);
   // Waits until the line is up in generation `generation` or later (after reboot(): current + 1).
@@ -193,6 +197,7 @@ class Device {
   bool disconnect_requested_ = false;
   std::vector<std::function<void(Device&)>> posted_;
   long long reconnect_at_ns_ = -1;  // when a dropped line comes back (-1: stays down)
+  bool power_cycle_ = true;         // the line comes back from a reboot (else: the line was lost)
 
   // Device-thread state.
   std::atomic<long> speed_;

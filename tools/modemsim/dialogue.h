@@ -51,6 +51,11 @@ class Dialogue {
 
   // The timer set with Device::setTimer has run out.
   virtual void onTimer(Device& dev) {}
+
+  // The host went away while the device kept running: it closed its last descriptor of the port, or
+  // the line was lost and has come back (called once the new line is up). A real device cannot tell,
+  // but a dialogue that models what the user does next (switching the device off and on) can.
+  virtual void onHostGone(Device& dev) {}
 };
 
 using DialogueFactory = std::function<std::unique_ptr<Dialogue>(const DeviceConfig&)>;

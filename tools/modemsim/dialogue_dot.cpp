@@ -4,7 +4,8 @@
 // Devices that enter download mode only at power-on say the dot by themselves instead, a while after
 // the host has opened the port (the user switched the device off and on). Blocks then come as "W",
 // the block's data bytes and, on some families, the byte 0x17; each is acknowledged with a dot. "E"
-// ends the image; what follows it is taken without answer.
+// ends the image; what follows it is taken without answer, and once a block's worth has come the new
+// firmware starts: the device is an AT modem again, at its own speed.
 //
 // Device file keys:
 //   family = dot
@@ -16,6 +17,11 @@
 //                                    switch the device off and on and waits. A host that talks (the
 //                                    identification's commands) or closes the port starts the count
 //                                    again; after the power cycle the device runs at its own speed.
+//                                    A download cut off half-way (the host closed the port or the
+//                                    line was lost before "E") leaves the boot code waiting; the
+//                                    user switches the device off and on, which is modelled the
+//                                    same way (this long, 10 s when not set), and the boot code
+//                                    says its dot and takes the image afresh from its start.
 //   fault.dot.no_banner = on         nothing after "AT**"
 //   fault.dot.no_ready = on          no dot after the banner (or after the power cycle)
 //   fault.dot.ready_error = on       "ERROR" instead of that dot
@@ -24,7 +30,8 @@
 //
 // Kept in the device state: dot.data (data bytes of every acknowledged block, also programmed into
 // flash memory from address 0 on), dot.end (every byte after "E"), dot.blocks (blocks heard, tries
-// included), dot.flow ("on" when the host had CTS flow control set on entry), dot.speed, dot.entries.
+// included), dot.flow ("on" when the host had CTS flow control set on entry), dot.speed, dot.entries,
+// dot.restarts (downloads begun afresh after a cut-off one), dot.firmware_starts.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -43,6 +50,9 @@ using modemsim::chipsim::items;
 using modemsim::chipsim::upper;
 
 constexpr long kOpenPollMs = 20;
+// The power cycle after a cut-off download: long enough that an identification's pauses (a probe
+// that finds the port silent) are not taken for it.
+constexpr long kRestartAfterCutMs = 10000;
 
 class DotBootCode : public modemsim::Dialogue {
  public:
@@ -67,14 +77,30 @@ class DotBootCode : public modemsim::Dialogue {
       // The count starts afresh from a silent host on an open port at the boot code's speed.
       waiting_for_host_ = waiting_host;
       heard_ = false;
-      dev.setTimer(this, waiting_host ? kOpenPollMs : power_cycle_ms_);
+      dev.setTimer(this, waiting_host ? kOpenPollMs : cycleMs());
       return;
     }
     // Switched off and on: the boot code runs at the device's own speed, whatever the host's last
-    // command left it at.
+    // command left it at, and a download starts again from the image's first byte.
+    if (cut_off_) {
+      cut_off_ = false;
+      address_ = 0;
+      block_number_ = 1;
+      cursors_.clear();
+      bump(dev.state(), "dot.restarts");
+    }
     dev.setSpeed(config_.speed);
     enter(dev);
     ready(dev);
+  }
+
+  void onHostGone(modemsim::Device& dev) override {
+    if (dev.streamOwner() != this || stage_ == Stage::kEnd || cut_off_) return;
+    dev.transcript().note("dot: download cut off after " + std::to_string(address_) + " bytes");
+    cut_off_ = true;
+    waiting_for_host_ = true;
+    heard_ = false;
+    dev.setTimer(this, kOpenPollMs);
   }
 
   bool onCommand(modemsim::Device& dev, const std::string& line) override {
@@ -90,6 +116,10 @@ class DotBootCode : public modemsim::Dialogue {
     if (dev.streamOwner() != this) {
       heard_ = true;
       return false;
+    }
+    if (cut_off_) {  // the boot code of a cut-off download waits for the power cycle
+      heard_ = true;
+      return true;
     }
     switch (stage_) {
       case Stage::kIdle:
@@ -112,6 +142,13 @@ class DotBootCode : public modemsim::Dialogue {
         break;
       case Stage::kEnd:
         append(dev.state(), "dot.end", std::string(1, static_cast<char>(byte)));
+        // The end and a block's worth after it: the new firmware starts, a modem again at its speed.
+        if (dev.state().value("dot.end").size() == block_size_) {
+          stage_ = Stage::kIdle;
+          dev.releaseStream();
+          dev.setSpeed(config_.speed);
+          bump(dev.state(), "dot.firmware_starts");
+        }
         break;
     }
     return true;
@@ -119,6 +156,8 @@ class DotBootCode : public modemsim::Dialogue {
 
  private:
   enum class Stage { kIdle, kBlock, kEnd };
+
+  long cycleMs() const { return power_cycle_ms_ >= 0 ? power_cycle_ms_ : kRestartAfterCutMs; }
 
   void enter(modemsim::Device& dev) {
     modemsim::chipsim::noteLine(dev, "dot");
@@ -160,6 +199,7 @@ class DotBootCode : public modemsim::Dialogue {
   const bool no_banner_, no_ready_, ready_error_;
   bool waiting_for_host_ = false;
   bool heard_ = false;   // the host sent a byte during the power-cycle count
+  bool cut_off_ = false; // the host went away half-way through a download
   Stage stage_ = Stage::kIdle;
   std::string block_;
   long block_number_ = 1;

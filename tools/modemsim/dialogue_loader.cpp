@@ -6,12 +6,18 @@
 //   "D"                  -> the speed letter of the device's maximum speed
 //   a speed letter       -> "\r\nOK\r\n", then the loader runs at that speed
 //                           (I 9600, J 19200, K 38400, L 57600, M 115200)
-//   command lines        -> echoed; "ATI1" answers the loader version, "ATDPOFF", "ATN", "ATC",
+//   command lines        -> echoed (bytes above 0x7F, never part of one, are dropped); "ATI1"
+//                           answers the loader version, "ATDPOFF", "ATN", "ATC",
 //                           "AT&F&W&W1Z" answer OK, anything else ERROR
 //   "ATFLP"              -> "G", then a block: length (2 bytes), address (3 bytes, 4 with
 //                           loader.addr32), data, XOR checksum; "\r\nOK\r\n" when the checksum is
 //                           right and the block was programmed, else "\r\nERROR\r\n"
 //   "ATFLEND"            -> leaves the loader; the device is back at its own speed
+//
+// A loader does not know its host. When the host goes away (closes the port, is killed, the line is
+// lost), the loader stays in the loader at the speed agreed, with the blocks it has programmed; a
+// block cut off half-way is dropped after a second of silence (scaled), and the next "ATFLP" is
+// taken, so a host that comes back at that speed without the handshake finishes the image.
 //
 // Device file keys:
 //   family = loader
@@ -32,8 +38,10 @@
 // What the loader did is kept in the device state: the command lines it heard (commands()), its
 // flash memory (each block erases what it covers and programs it), and the named values
 // loader.blocks ("address:length" of each programmed block, hexadecimal, ';'-separated),
-// loader.speed (the speed agreed), loader.entries (times the loader was entered) and
-// loader.defaults (times factory defaults were restored).
+// loader.speed (the speed agreed), loader.entries (times the loader was entered),
+// loader.defaults (times factory defaults were restored) and loader.dropped (blocks cut off and
+// dropped after the silence).
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -49,6 +57,7 @@ namespace {
 
 constexpr long kSyncSpeed = 19200;
 constexpr size_t kMaxBlock = 4096;
+constexpr long kBlockSilenceMs = 1000;  // a block that stops this long is given up (scaled)
 
 long speedOfLetter(uint8_t letter) {
   switch (letter) {
@@ -119,14 +128,32 @@ class FlashLoader : public modemsim::Dialogue {
   }
 
   void onTimer(modemsim::Device& dev) override {
-    std::string late;
-    late.swap(late_answer_);
-    answer(dev, late);
+    if (!late_answer_.empty()) {
+      std::string late;
+      late.swap(late_answer_);
+      answer(dev, late);
+      if (inBlock()) watchSilence(dev);  // a late "G": the block's bytes may come now
+      return;
+    }
+    if (!inBlock()) return;
+    long long silent_ns = modemsim::monotonicNs() - last_block_byte_ns_;
+    long long limit_ns = modemsim::scaledMs(kBlockSilenceMs) * 1000000LL;
+    if (silent_ns < limit_ns) {
+      // Bytes came since the timer was set: wait out the rest of the second from the last one.
+      dev.setTimer(this, static_cast<long>((limit_ns - silent_ns) / 1000000LL / std::max(modemsim::timeScale(), 1e-6)) + 1);
+      return;
+    }
+    dev.transcript().note("loader: block cut off after " + std::to_string(header_.size() + data_.size()) +
+                          " bytes, dropped");
+    bump(dev.state(), "loader.dropped");
+    state_ = State::kCommand;
+    line_.clear();
   }
 
   bool onByte(modemsim::Device& dev, uint8_t byte) override {
     if (dev.streamOwner() != this) return false;
     paceByte(dev);
+    if (inBlock()) last_block_byte_ns_ = modemsim::monotonicNs();
     switch (state_) {
       case State::kSync: onSyncByte(dev, byte); break;
       case State::kCommand: onCommandByte(dev, byte); break;
@@ -200,6 +227,9 @@ class FlashLoader : public modemsim::Dialogue {
   }
 
   void onCommandByte(modemsim::Device& dev, uint8_t byte) {
+    // A byte that is no character of a command (a host at the wrong speed, line noise) is dropped: it
+    // must not spoil the next command line.
+    if (byte >= 0x80) return;
     answer(dev, std::string(1, static_cast<char>(byte)));  // the loader echoes its command lines
     if (byte != '\r') {
       if (byte != '\n' && line_.size() < 255) line_ += static_cast<char>(byte);
@@ -221,7 +251,9 @@ class FlashLoader : public modemsim::Dialogue {
       header_.clear();
       data_.clear();
       state_ = State::kHeader;
+      last_block_byte_ns_ = modemsim::monotonicNs();
       answerBlock(dev, late_prompt_, blockNumber(), "G");
+      if (late_answer_.empty()) watchSilence(dev);
     } else if (command == "ATFLEND") {
       leave(dev);
     } else {
@@ -230,6 +262,9 @@ class FlashLoader : public modemsim::Dialogue {
   }
 
   long blockNumber() const { return accepted_ + 1; }
+
+  bool inBlock() const { return state_ == State::kHeader || state_ == State::kData || state_ == State::kChecksum; }
+  void watchSilence(modemsim::Device& dev) { dev.setTimer(this, kBlockSilenceMs); }
 
   void startData(modemsim::Device& dev) {
     length_ = (static_cast<size_t>(header_[0]) << 8) | header_[1];
@@ -304,6 +339,7 @@ class FlashLoader : public modemsim::Dialogue {
   size_t length_ = 0;
   uint32_t address_ = 0;
   long long rx_free_ns_ = 0;
+  long long last_block_byte_ns_ = 0;
   std::string late_answer_;  // what the timer sends
 };
 

@@ -17,7 +17,9 @@
 #include "ravelin/serial/urs_names.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_interrupted.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
+#include "tools/ravelin-cli/cli_port_list.h"
 #include "tools/ravelin-cli/cli_flash_lucent.h"
 #include "tools/ravelin-cli/cli_history.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
@@ -172,6 +174,12 @@ int cli_Flash(int argc, char **argv)
                       ", the number alone, or a device path of at most " + std::to_string(flsh_kPortPathLen - 5) +
                       " characters)").c_str());
     std::string devicePath = szDevicePath;
+    // An interrupted update on this port is named before a new one starts over it.
+    CliPort named;
+    if (cli_ParsePortName(options.port, &named)) {
+        std::vector<std::string> ports = {named.display};
+        cli_NoteInterrupted(&ports, stderr);
+    }
 
     if (options.image.size() >= static_cast<std::size_t>(os_kPathLen))
         return usage("the image path is too long");

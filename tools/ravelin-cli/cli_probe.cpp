@@ -16,6 +16,7 @@
 #include "ravelin/serial/urs_portcheck.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
+#include "tools/ravelin-cli/cli_interrupted.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_interrupt.h"
 #include "tools/ravelin-cli/cli_table.h"
@@ -59,6 +60,9 @@ const char kHelp[] =
     "The catalogue, Models.ini and Locks.ini, is read from the executable's directory.\n"
     "\n"
     "Ctrl-C or SIGTERM stops every identification at its next step and releases the ports.\n"
+    "\n"
+    "A port whose last update was interrupted is named first on stderr, with the command that\n"
+    "finishes it (ravelin-cli resume PORT): its device may wait in its flash loader and answer nothing.\n"
     "\n"
     "Exit code: 0 when at least one device was identified (status 0, 9 or 10), 3 when none was,\n"
     "4 when interrupted, 2 for a catalogue that fails to load or a usage error.\n";
@@ -257,6 +261,12 @@ int cli_Probe(int argc, char **argv)
         if ((a.nNumber == 0) != (b.nNumber == 0)) return b.nNumber == 0;
         return a.nNumber < b.nNumber;
     });
+
+    // A device waiting in its flash loader after an interrupted update answers nothing: the history
+    // says what happened to it before the probe finds it silent.
+    std::vector<std::string> names;
+    for (const ProbeSlot &slot : slots) names.push_back(slot.display);
+    cli_NoteInterrupted(&names, stderr);
 
     if (bLog) {
         log_SetEnabled(true);

@@ -15,10 +15,13 @@
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/support/log.h"
 #include "ravelin/support/osconsole.h"
+#include "ravelin/history/hist_resume.h"
 #include "ravelin/history/hist_run.h"
 #include "tools/ravelin-cli/cli_history.h"
+#include "tools/ravelin-cli/cli_interrupted.h"
 #include "tools/ravelin-cli/cli_log_failure.h"
 #include "tools/ravelin-cli/cli_port_list.h"
+#include "tools/ravelin-cli/cli_run.h"
 #include "tools/ravelin-cli/cli_run_view.h"
 #include "tools/ravelin-cli/commands.h"
 
@@ -74,6 +77,8 @@ const char kHelp[] =
     "  -S, -V, -W    wizard page switches; accepted and without effect here\n"
     "\n"
     "The catalogue, Models.ini and Locks.ini, is read from the executable's directory.\n"
+    "A candidate port whose last update was interrupted (its device may wait in its flash loader and\n"
+    "answer nothing) is named first, with the command that finishes it: ravelin-cli resume PORT.\n"
     "Ctrl-C cancels: every device stops at its next step and every port is released.\n"
     "Every update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
     "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
@@ -367,9 +372,21 @@ int addSinglePort(UpdateRun *pRun, const CommandLineSettings &settings, std::vec
     return 0;
 }
 
+// Names the interrupted updates among the candidate ports before anything else happens to them:
+// a device waiting in its loader answers no identification and would otherwise just be missing.
+void noteInterrupted(const RunView &view, const std::vector<std::string> &ports)
+{
+    for (const std::string &notice : cli_InterruptedNotices(&ports)) view.note(notice);
+}
+
 } // namespace
 
 int cli_Run(int argc, char **argv)
+{
+    return cli_RunWith(argc, argv, nullptr);
+}
+
+int cli_RunWith(int argc, char **argv, const CliPresetPorts *pPreset)
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
@@ -406,9 +423,13 @@ int cli_Run(int argc, char **argv)
     Finish finish{view, bLog, &run};
     std::vector<PlanRow> rows;
 
-    if (settings.szPort[0] != '\0') {
+    if (pPreset != nullptr) {
+        int nCode = pPreset->pfnAdd(&run, &rows, pPreset->pContext);
+        if (nCode != 0) return finish.usage(nCode);
+    } else if (settings.szPort[0] != '\0') {
         int nCode = addSinglePort(&run, settings, &rows);
         if (nCode != 0) return finish.usage(nCode);
+        noteInterrupted(view, {rows[0].port});
     } else {
         std::vector<CliPort> ports;
         if (!options.portList.empty()) {
@@ -425,6 +446,9 @@ int cli_Run(int argc, char **argv)
         for (const CliPort &port : ports)
             if (flsh_RunAddPort(&run, port.devicePath.c_str(), settings.nSpeed) < 0)
                 return finish.usage(usage("the port name '" + port.display + "' is too long"));
+        std::vector<std::string> names;
+        for (const CliPort &port : ports) names.push_back(port.display);
+        noteInterrupted(view, names);
 
         flsh_RunSetImageDir(&run, options.imagesDir.c_str());
         if (flsh_RunScanImages(&run, settings.nBootCode) == 0) return finish.error(&run, flsh_kRunNoHexFiles);
@@ -485,8 +509,13 @@ int cli_Run(int argc, char **argv)
     HistRecorder *pHistory = cli_OpenHistory("ravelin-cli run");
     HistRunRecords records;
     hist_RunBegin(pHistory, &records, &run);
+    // A resumed update's record names the record it finishes.
+    for (const PlanRow &row : rows)
+        if (HistRunRecord *pRecord = hist_RunRecordOf(&records, row.nDevice))
+            hist_NoteResumeOf(pHistory, &pRecord->record, row.nResumeOf);
     flsh_RunStartUpdates(&run, settings.nBootCode, settings.bFullFlash, settings.nAfterFlashCheck,
-                         settings.bRestoreDefaults, flsh_RunProtocol);
+                         settings.bRestoreDefaults,
+                         pPreset != nullptr && pPreset->pfnFlash != nullptr ? pPreset->pfnFlash : flsh_RunProtocol);
     bool bCancelled = false;
     for (;;) {
         std::int32_t nLowest = 100;

@@ -21,6 +21,7 @@ struct PlanRow {
     std::string imageVersionShown;  // the image's version as the device's is shown ("1.07")
     std::string reason;          // why the device is skipped
     std::string verifyFailure;   // "updated, but reports version V" after --verify
+    std::int64_t nResumeOf = 0;  // ravelin-cli resume: the history record this update finishes
 };
 
 class RunView {

@@ -24,6 +24,8 @@ void printUsage(FILE *out)
                "                                      identify a bank and update every device at once\n"
                "  history [--port PORT] [--since DATE] [--failed] [--unfinished] [--json | --csv]\n"
                "                                      the updates on record, newest first\n"
+               "  resume [PORT ...] [--yes] [--dry-run] [--json]\n"
+               "                                      finish the updates the history says were interrupted\n"
                "\n"
                "'ravelin-cli COMMAND --help' describes each command; 'ravelin-cli --version' names the\n"
                "release.\n",
@@ -60,6 +62,8 @@ int main(int argc, char **argv)
         return cli_Run(argc - 1, argv + 1);
     if (std::strcmp(command, "history") == 0)
         return cli_History(argc - 1, argv + 1);
+    if (std::strcmp(command, "resume") == 0)
+        return cli_Resume(argc - 1, argv + 1);
     std::fprintf(stderr, "ravelin-cli: unknown command '%s'\n", command);
     printUsage(stderr);
     return 2;

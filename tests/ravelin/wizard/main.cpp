@@ -30,6 +30,7 @@ int main(int argc, char **argv)
         {"CancelTest", [] { return std::unique_ptr<QObject>(new CancelTest); }},
         {"DetectionErrorTest", [] { return std::unique_ptr<QObject>(new DetectionErrorTest); }},
         {"ProgressListTest", [] { return std::unique_ptr<QObject>(new ProgressListTest); }},
+        {"ResumeOfferTest", [] { return std::unique_ptr<QObject>(new ResumeOfferTest); }},
         {"HistoryReportTest", [] { return std::unique_ptr<QObject>(new HistoryReportTest); }},
     };
     const char *pszOnly = argc > 1 && argv[1][0] != '-' ? argv[1] : nullptr;

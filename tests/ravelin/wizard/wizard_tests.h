@@ -79,3 +79,11 @@ private Q_SLOTS:
     void everyDeviceHasItsRow();
     void rowsFollowARealUpdate();
 };
+
+class ResumeOfferTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void yesFinishesTheInterruptedUpdate();
+    void noGoesOnWithTheDetection();
+    void noOfferWithoutInterruptedUpdates();
+};

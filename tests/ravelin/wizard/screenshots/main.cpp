@@ -11,12 +11,15 @@
 #include <QListWidget>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "ravelin/history/history.h"
 #include "ravelin/wizard/detection_page.h"
+#include "ravelin/wizard/message_boxes.h"
 #include "ravelin/wizard/developers_page.h"
 #include "ravelin/wizard/model_page.h"
 #include "ravelin/wizard/progress_page.h"
@@ -233,6 +236,52 @@ void onePortSet()
     env.end();
 }
 
+// The detection page's offer to finish two interrupted updates, as its question box shows it.
+void resumeOffer()
+{
+    wiztest::WizardEnv env;
+    std::string database = env.file("history.db");
+    modemsim_testing::ScopedEnv history("RAVELIN_HISTORY", database);
+    env.addLoaderDevice(1, "PL1400", "1.05", "GERMANY");
+    env.closeUnusedPorts();
+    std::string image = env.writeImage("PADE107.HEX", 1);
+    char szError[256];
+    HistDb *pDb = hist_Open(database.c_str(), szError, sizeof szError);
+    if (pDb == nullptr) return fail("no history database for the resume offer");
+    const struct {
+        const char *pszPort, *pszStatus;
+        int nPercent;
+    } interrupted[] = {{"COM5", "Programming", 43}, {"COM7", "Handshaking", 50}};
+    for (const auto &item : interrupted) {
+        HistRecord record;
+        hist_InitRecord(&record);
+        std::snprintf(record.szPort, sizeof record.szPort, "%s", item.pszPort);
+        std::snprintf(record.szModel, sizeof record.szModel, "PL1400");
+        std::snprintf(record.szImage, sizeof record.szImage, "PADE107.HEX");
+        std::snprintf(record.szImagePath, sizeof record.szImagePath, "%s", image.c_str());
+        std::snprintf(record.szLastStatus, sizeof record.szLastStatus, "%s", item.pszStatus);
+        record.nLastPercent = item.nPercent;
+        record.nSpeed = 38400;
+        hist_Insert(pDb, &record);
+    }
+    hist_Close(pDb);
+    env.boxes.SetAnswer(false);
+    env.start({});
+    CWizard &sheet = env.showWizard();
+    if (env.boxes.Questions().empty()) return fail("the detection page offered nothing");
+    QMessageBox *pBox = wiz_NewQuestionBox(&sheet, env.boxes.Questions().front().c_str());
+    pBox->show();
+    QApplication::processEvents();
+    QString path = g_outputDir + "/ordinary-resume-offer.png";
+    if (!pBox->grab().save(path)) {
+        fail("cannot write the resume offer");
+    } else {
+        std::printf("%s\n", path.toLocal8Bit().constData());
+    }
+    delete pBox;
+    env.end();
+}
+
 // The status page when the update history could not be written: its line under the results.
 void historyWarning()
 {
@@ -266,6 +315,7 @@ int main(int argc, char **argv)
     detectionErrors();
     developersSet();
     onePortSet();
+    resumeOffer();
     historyWarning();
     return g_nFailures == 0 ? 0 : 1;
 }
