@@ -93,6 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
     if (hImage == osfl_kInvalidHandle)
         fail("cannot open the scratch image");
     (void)flsh_CheckImage(hImage);
+    // The check of the line-by-line downloads: a fault names its line, a sound image none, and
+    // whatever it finds, it leaves the file at its start.
+    long nLine = -1;
+    const int nProblem = hex_CheckImageLines(hImage, 128, &nLine);
+    if (nProblem == hex_kImageSound ? nLine != 0 : nProblem != hex_kImageUnreadable && nLine < 1)
+        fail("the image check's line does not fit its finding");
+    if (osfl_Tell(hImage) != 0)
+        fail("the image check did not rewind the image");
     osfl_Close(hImage);
 
     static FlshWork *pWork = new FlshWork();

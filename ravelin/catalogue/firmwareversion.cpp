@@ -133,3 +133,11 @@ int ParseDeviceVersion(FirmwareVersion* pVersion, const char* pszVersion, const 
     }
     return 1;
 }
+
+void fwv_ShownText(const FirmwareVersion* pVersion, char* pszText, int nCapacity)
+{
+    string text = pVersion ? pVersion->szText : "";
+    if (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    cattext::CopyBounded(pszText, text, nCapacity);
+}

@@ -29,4 +29,8 @@ int ParseDeviceVersion(FirmwareVersion* pVersion, const char* pszVersion, const 
                        const DeviceType* pType, char* pszPart2, int nPart2Size, char* pszPart3,
                        int nPart3Size);
 
+// The version as a person reads it, the same way for a device and an image: the record's text without
+// the blank it keeps for a missing suffix letter ("1.07", "1.07A"), cut to nCapacity.
+void fwv_ShownText(const FirmwareVersion* pVersion, char* pszText, int nCapacity);
+
 #endif

@@ -274,7 +274,11 @@ int flsh_RunStartUpdates(UpdateRun *pRun, int bBootCode, int bFullFlash, int bAf
         pUpdate->afterFlash = pDevice->nAfterFlash;
         pUpdate->restoreDefaults = bRestoreDefaults ? 1 : 0;
         pUpdate->nResult = FR_NONE;
-        nStarted += flsh_RunStartDeviceThread(pRun, pDevice, pfnFlash, kFlashStack, FR_ABORTED, "flash");
+        if (flsh_RunStartDeviceThread(pRun, pDevice, pfnFlash, kFlashStack, FR_THREAD_FAILED, "flash"))
+            ++nStarted;
+        else
+            log_Write(__LINE__, kModule, "<%s> not updated: %s", flsh_PortDisplayName(pUpdate),
+                      flsh_ResultText(FR_THREAD_FAILED));
     }
     return nStarted;
 }

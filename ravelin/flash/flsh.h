@@ -55,11 +55,14 @@ enum {
     FR_UNPROTECT_FAILED = 12,
     FR_LOADER_VERSION_FAILED = 13,
     FR_AFTER_FLASH_FAILED = 14,
-    FR_NO_DOT = 15
+    FR_NO_DOT = 15,
+    // The system gave the update no thread: nothing was done to the device. Not the user's abort,
+    // which a device left in its loader would be taken for.
+    FR_THREAD_FAILED = 16
 };
 
-// The text the status page shows for a result; "Unknown update error" for codes outside 0-15
-// (also for FR_NONE, which is never shown as a result).
+// The text the status page shows for a result; "Unknown update error" for codes outside 0-16
+// (also for FR_NONE, which is never shown as a result, and the serial layer's negative results).
 const char *flsh_ResultText(int nResult);
 
 // ---------------------------------------------------------------------------------------------
@@ -129,6 +132,11 @@ void flsh_FreeDeviceUpdate(DeviceUpdate *pUpdate);
 void flsh_ResetProgress(DeviceUpdate *pUpdate);
 // Copies the status fields under the record's lock (for pages and front ends that poll).
 void flsh_ReadProgress(DeviceUpdate *pUpdate, char *pszShortCode, char *pszStatusText, std::int32_t *pnValue);
+
+// For a device updated without identification (a model named on a command line or the developers
+// page): the model goes into the identification record, where every look-up by the device's model
+// reads it (the Rockwell loader), as it would after identification.
+void flsh_SetAssumedModel(DeviceUpdate *pUpdate, const char *pszModel);
 
 // Sets the result's detail (cut to its capacity) and logs it with the port's name.
 void flsh_SetResultDetail(DeviceUpdate *pUpdate, const char *pszDetail);

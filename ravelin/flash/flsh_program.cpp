@@ -245,7 +245,7 @@ bool flsh_CheckImage(osfl_Handle hImage)
         int nRead = os_ReadTextLine(hImage, szLine, flsh_kImageLineLen, pBuffer);
         if (nRead <= 0)
             break;  // a read error, an over-long line, or no end record before the end of the file
-        if (!parseHexRecord(&state, szLine, &record) || !hexRecordChecksumOk(&state, &record))
+        if (hex_CheckRecordLine(&state, szLine, &record) != hex_kImageSound)
             break;
         if (record.nType == hex_kEndOfFile) {
             bSound = true;

@@ -32,7 +32,9 @@ const char *const kResultTexts[] = {
     "Error trying to get Flash Loader version",
     "Error trying to handshake after the flash",
     "No dot during flash",
+    "Unable to start the update thread",
 };
+static_assert(sizeof kResultTexts / sizeof kResultTexts[0] == FR_THREAD_FAILED + 1, "one text per result code");
 
 const char *const kIdentifyCodes[] = {"M    ", "M  50", "M 100", "I    ", "I  50", "I 100"};
 
@@ -84,7 +86,7 @@ void applyStatus(DeviceUpdate *pUpdate, int nStatus, std::int32_t nValue)
 
 const char *flsh_ResultText(int nResult)
 {
-    if (nResult >= FR_SUCCESSFUL && nResult <= FR_NO_DOT)
+    if (nResult >= FR_SUCCESSFUL && nResult <= FR_THREAD_FAILED)
         return kResultTexts[nResult];
     return "Unknown update error";
 }
@@ -103,6 +105,11 @@ int flsh_InitDeviceUpdate(DeviceUpdate *pUpdate, const char *pszPortPath)
     pUpdate->keepBootSector = 1;
     pUpdate->hThread = 0;
     return os_CreateMutex(&pUpdate->hLock) != nullptr ? 1 : 0;
+}
+
+void flsh_SetAssumedModel(DeviceUpdate *pUpdate, const char *pszModel)
+{
+    os_CopyBounded(pUpdate->identity.szModel, pszModel != nullptr ? pszModel : "", devid_kTextLen);
 }
 
 void flsh_FreeDeviceUpdate(DeviceUpdate *pUpdate)

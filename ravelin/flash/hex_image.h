@@ -145,3 +145,29 @@ int hexDigitValue(char ch);
 // Reads nDigits hexadecimal digits of either case at pszAt into *pnValue. False when any of them
 // is no digit.
 bool hexReadDigits(const char *pszAt, int nDigits, unsigned *pnValue);
+
+// ---------------------------------------------------------------------------------------------
+// Checking a whole image before any of it goes to a device
+
+// What the check found (hex_CheckImageLines, hex_CheckRecordLine).
+constexpr int hex_kImageSound = 0;
+constexpr int hex_kImageUnreadable = 1;    // the file cannot be read or repositioned
+constexpr int hex_kImageLineTooLong = 2;   // a line the download's line reader cannot take whole
+constexpr int hex_kImageNotARecord = 3;    // a line that is no well-formed record (also text after blank lines)
+constexpr int hex_kImageBadChecksum = 4;   // a record whose checksum does not add up
+
+// Short text of a finding, for messages and the log.
+const char *hex_ImageProblemText(int nProblem);
+
+// Judges one line as read (no line end): hex_kImageSound when it holds one well-formed record whose
+// checksum adds up, else hex_kImageNotARecord or hex_kImageBadChecksum. *pState and *pRecord are
+// updated as parseHexRecord updates them.
+int hex_CheckRecordLine(HexAddressState *pState, const char *pszLine, HexRecord *pRecord);
+
+// Reads the open image from its start to its end with the line reader the line-by-line downloads
+// send it with (os_ReadNextLine, lines of at most nCapacity - 2 characters), then seeks back to its
+// start. Every line must be a sound record (hex_CheckRecordLine), the lines after the end-of-file
+// record too, since they are sent as well; blank lines, and a last line of Ctrl-Z bytes, are allowed
+// only at the end of the file. An empty file is sound. Returns hex_kImageSound or what was found,
+// with the 1-based number of the first line at fault in *pnLine (0 when none or unknown).
+int hex_CheckImageLines(osfl_Handle hImage, int nCapacity, long *pnLine);

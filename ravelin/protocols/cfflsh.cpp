@@ -246,6 +246,8 @@ int cfflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
         }
     }
     urs_SetUart(&session.port, 115200, 8, 0, 0, 1);
+    // The boot code always downloads at 115200 baud: the record tells the speed the update ran at.
+    pUpdate->nSpeed = 115200;
     // Without programming there is no image to send: download mode is not entered, the device would
     // be left waiting in it.
     if (pUpdate->noProgramming)

@@ -24,19 +24,24 @@ void logFlushed(int nLine, const char *pszText)
     log_Flush();
 }
 
-// Reads a file once before anything of it is sent: a line the reader cannot hand out whole would
-// leave the device with half a loader or half an image.
+// Reads a file once before anything goes to the device: every line must be a sound record that the
+// line reader hands out whole. The device programs lines as they come, and a loader takes each line
+// on trust once its answer is OK, so a damaged record found half-way would leave the device with
+// half a loader or half an image.
 int checkFile(proto_LineFile *pFile, const char *pszName)
 {
-    long nBadLine = 0;
-    if (proto_CheckLineFile(pFile, lucflsh_kLineCapacity, &nBadLine))
-        return 0;
-    if (nBadLine > 0)
-        log_Write(__LINE__, kModule, "Error: line %ld of %s is longer than %d characters or unreadable", nBadLine,
-                  pszName, lucflsh_kLineCapacity - 2);
-    else
+    if (pFile->nSize <= 0) {
         log_Write(__LINE__, kModule, "Error: %s holds no line", pszName);
-    return FR_BAD_HEX;
+        return FR_BAD_HEX;
+    }
+    long nBadLine = 0;
+    int nProblem = hex_CheckImageLines(pFile->hFile, lucflsh_kLineCapacity, &nBadLine);
+    if (nProblem != hex_kImageSound || !proto_RewindLineFile(pFile)) {
+        log_Write(__LINE__, kModule, "Error: line %ld of %s: %s (at most %d characters a line)", nBadLine, pszName,
+                  hex_ImageProblemText(nProblem), lucflsh_kLineCapacity - 2);
+        return FR_BAD_HEX;
+    }
+    return 0;
 }
 
 // Starts the resident loader with the variant's GO command and reads its version.
@@ -55,25 +60,55 @@ int startResidentLoader(UrsPort *pPort, DeviceUpdate *pUpdate, int nVariant)
     return 0;
 }
 
-// Sends a new flash loader from beside the executable.
-int sendNewLoader(UrsPort *pPort, DeviceUpdate *pUpdate, ProgressCallback pfnProgress, int nVariant)
+// Opens and checks the new flash loader beside the executable. 0, FR_HEX_OPEN_FAILED or FR_BAD_HEX;
+// on 0 the loader is open (the caller closes it).
+int openNewLoader(proto_LineFile *pLoader, const DeviceUpdate *pUpdate)
 {
     const char *pszName = (pUpdate->flags & FLF_AGERE_LOADER) ? lucflsh_kAgereLoader : lucflsh_kLucentLoader;
-    log_Write(__LINE__, kModule, "Download %s\n", pszName);
     char szPath[os_kPathLen];
-    proto_LineFile loader;
-    if (!os_FindBesideExe(pszName, szPath, sizeof szPath) || !proto_OpenLineFile(&loader, szPath)) {
+    if (!os_FindBesideExe(pszName, szPath, sizeof szPath) || !proto_OpenLineFile(pLoader, szPath)) {
         log_Write(__LINE__, kModule, "Error: the loader file %s cannot be opened", szPath);
         return FR_HEX_OPEN_FAILED;
     }
-    log_Write(__LINE__, kModule, "<%s> File opened on handle %d\n", szPath, loader.hFile);
-    int nResult = checkFile(&loader, pszName);
-    if (nResult == 0)
-        nResult = lucflsh_SendFile(pUpdate, pPort, &loader, lucflsh_kLoaderFile, pUpdate->szLoaderVersion,
-                                   pfnProgress, nVariant);
-    proto_CloseLineFile(&loader);
+    log_Write(__LINE__, kModule, "<%s> File opened on handle %d\n", szPath, pLoader->hFile);
+    int nResult = checkFile(pLoader, pszName);
+    if (nResult != 0) proto_CloseLineFile(pLoader);
     return nResult;
 }
+
+// Sends the new flash loader, opened and checked before.
+int sendNewLoader(UrsPort *pPort, DeviceUpdate *pUpdate, proto_LineFile *pLoader, ProgressCallback pfnProgress,
+                  int nVariant)
+{
+    const char *pszName = (pUpdate->flags & FLF_AGERE_LOADER) ? lucflsh_kAgereLoader : lucflsh_kLucentLoader;
+    log_Write(__LINE__, kModule, "Download %s\n", pszName);
+    int nResult = lucflsh_SendFile(pUpdate, pPort, pLoader, lucflsh_kLoaderFile, pUpdate->szLoaderVersion,
+                                   pfnProgress, nVariant);
+    proto_CloseLineFile(pLoader);
+    return nResult;
+}
+
+// Everything lucflsh_Flash must close on its way out once the port is open.
+struct LucentSession {
+    UrsPort port{};
+    proto_LineFile image{};
+    proto_LineFile loader{};
+
+    LucentSession()
+    {
+        image.hFile = osfl_kInvalidHandle;
+        loader.hFile = osfl_kInvalidHandle;
+    }
+    // A way out before any transfer: files and port closed at once (the pause before closing the
+    // port is for the last answers of a transfer).
+    int refuse(int nResult)
+    {
+        proto_CloseLineFile(&image);
+        proto_CloseLineFile(&loader);
+        urs_ClosePort(&port);
+        return nResult;
+    }
+};
 
 } // namespace
 
@@ -95,14 +130,54 @@ int lucflsh_LoaderFitsType(const char *pszVersion, int nTypeCode)
     return nTypeCode != 3 || b44;
 }
 
+int lucflsh_CheckFiles(const DeviceUpdate *pUpdate)
+{
+    int nResult = 0;
+    if (!pUpdate->noProgramming) {
+        proto_LineFile image;
+        if (!proto_OpenLineFile(&image, pUpdate->szImagePath)) {
+            log_Write(__LINE__, kModule, "Error: the image %s cannot be opened", pUpdate->szImagePath);
+            return FR_HEX_OPEN_FAILED;
+        }
+        nResult = checkFile(&image, pUpdate->szImagePath);
+        proto_CloseLineFile(&image);
+    }
+    if (nResult == 0 && ((pUpdate->flags & FLF_FULL_FLASH) != 0 || pUpdate->flashMode == flsh_kFullFlash)) {
+        proto_LineFile loader;
+        nResult = openNewLoader(&loader, pUpdate);
+        if (nResult == 0) proto_CloseLineFile(&loader);
+    }
+    return nResult;
+}
+
 int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 {
     // Only what this update's loader reports may let the image through, never an earlier pass's.
     pUpdate->szLoaderVersion[0] = '\0';
-    UrsPort port;
+    LucentSession session;
+    UrsPort &port = session.port;
     if (urs_OpenPort(&port, pUpdate->szPortPath) != URS_OK)
         return FR_PORT_OPEN_FAILED;
     log_Write(__LINE__, kModule, "<%s>  Opened\n", port.szName);
+
+    // Both files are read through before the device hears anything, the factory-defaults restore
+    // included: a bad file ends the update with the device as it was.
+    const bool bFullFlash = (pUpdate->flags & FLF_FULL_FLASH) != 0 || pUpdate->flashMode == flsh_kFullFlash;
+    if (!pUpdate->noProgramming) {
+        if (!proto_OpenLineFile(&session.image, pUpdate->szImagePath)) {
+            log_Write(__LINE__, kModule, "Error: the image %s cannot be opened", pUpdate->szImagePath);
+            return session.refuse(FR_HEX_OPEN_FAILED);
+        }
+        log_Write(__LINE__, kModule, "<%s> File opened on handle %d\n", pUpdate->szImagePath, session.image.hFile);
+        int nChecked = checkFile(&session.image, pUpdate->szImagePath);
+        if (nChecked != 0)
+            return session.refuse(nChecked);
+    }
+    if (bFullFlash) {
+        int nChecked = openNewLoader(&session.loader, pUpdate);
+        if (nChecked != 0)
+            return session.refuse(nChecked);
+    }
 
     // Families that download at 115200 baud do so whatever speed was asked for; the record then
     // tells the speed the update really ran at.
@@ -111,10 +186,8 @@ int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
     urs_SetUart(&port, static_cast<std::uint32_t>(pUpdate->nSpeed), 8, 0, 0, 0);
 
     if (pUpdate->restoreDefaults) {
-        if (!pfnProgress(pUpdate, flsh_cRestoreDefaults, 0, 0)) {
-            urs_ClosePort(&port);
-            return FR_ABORTED;
-        }
+        if (!pfnProgress(pUpdate, flsh_cRestoreDefaults, 0, 0))
+            return session.refuse(FR_ABORTED);
         urs_PutString(&port, kRestoreDefaults);
         lucflsh_WaitOK(&port, kRestoreTimeout);
         urs_Sleep(1);
@@ -122,35 +195,18 @@ int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
     urs_Sleep(kSettleSeconds);
 
     const int nVariant = pUpdate->identity.nLucentVariant;
-    proto_LineFile image;
-    image.hFile = osfl_kInvalidHandle;
     int nResult = 0;
-    if (!pUpdate->noProgramming) {
-        if (!proto_OpenLineFile(&image, pUpdate->szImagePath)) {
-            log_Write(__LINE__, kModule, "Error: the image %s cannot be opened", pUpdate->szImagePath);
-            urs_ClosePort(&port);
-            return FR_HEX_OPEN_FAILED;
-        }
-        log_Write(__LINE__, kModule, "<%s> File opened on handle %d\n", pUpdate->szImagePath, image.hFile);
-        nResult = checkFile(&image, pUpdate->szImagePath);
+    // The value is 0 as with every chip protocol: the progress page reads it as the percentage.
+    if (!pfnProgress(pUpdate, flsh_cProgramStart, 0, reinterpret_cast<std::intptr_t>(pUpdate->szImagePath)))
+        return session.refuse(FR_ABORTED);
+    if (pUpdate->flags & FLF_FULL_FLASH) {
+        log_Write(__LINE__, kModule, "flsh_kFullFlash");
+        pUpdate->flashMode = flsh_kFullFlash;
     }
-
-    if (nResult == 0 && !pfnProgress(pUpdate, flsh_cProgramStart, pUpdate->nSpeed,
-                                     reinterpret_cast<std::intptr_t>(pUpdate->szImagePath))) {
-        proto_CloseLineFile(&image);
-        urs_ClosePort(&port);
-        return FR_ABORTED;
-    }
-    if (nResult == 0) {
-        if (pUpdate->flags & FLF_FULL_FLASH) {
-            log_Write(__LINE__, kModule, "flsh_kFullFlash");
-            pUpdate->flashMode = flsh_kFullFlash;
-        }
-        if (pUpdate->flashMode == flsh_kFullFlash)
-            nResult = sendNewLoader(&port, pUpdate, pfnProgress, nVariant);
-        else
-            nResult = startResidentLoader(&port, pUpdate, nVariant);
-    }
+    if (bFullFlash)
+        nResult = sendNewLoader(&port, pUpdate, &session.loader, pfnProgress, nVariant);
+    else
+        nResult = startResidentLoader(&port, pUpdate, nVariant);
     if (nResult == 0 && !pUpdate->noProgramming) {
         if (!lucflsh_LoaderFitsType(pUpdate->szLoaderVersion, pUpdate->identity.lucent.nType)) {
             log_Write(__LINE__, kModule, "Error: loader version \"%s\" does not fit type code %d",
@@ -158,12 +214,13 @@ int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
             nResult = FR_WRONG_VERSION;
         } else {
             log_Write(__LINE__, kModule, "Start the download of the file\n");
-            nResult = lucflsh_SendFile(pUpdate, &port, &image, lucflsh_kImageFile, pUpdate->szLoaderVersion,
+            nResult = lucflsh_SendFile(pUpdate, &port, &session.image, lucflsh_kImageFile, pUpdate->szLoaderVersion,
                                        pfnProgress, nVariant);
         }
     }
 
-    proto_CloseLineFile(&image);
+    proto_CloseLineFile(&session.image);
+    proto_CloseLineFile(&session.loader);
     logFlushed(__LINE__, "File is closed");
     logFlushed(__LINE__, "Close the port");
     urs_Sleep(kCloseDelaySeconds);

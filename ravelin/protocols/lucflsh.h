@@ -53,6 +53,12 @@ extern const char lucflsh_kLucentLoader[];  // "NewFlashLdr.hex"
 // when the GO command could not be written.
 int lucflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate);
 
+// Reads the image (unless the record's noProgramming is set) and, for a full flash, the new loader
+// through once, as lucflsh_Flash does before the device hears anything: every line a sound Intel HEX
+// record of at most 126 characters. For front ends that talk to the device before the protocol runs
+// (the flash-facts query). Returns 0, FR_HEX_OPEN_FAILED or FR_BAD_HEX.
+int lucflsh_CheckFiles(const DeviceUpdate *pUpdate);
+
 // Sends one open file (lucflsh_kLoaderFile or lucflsh_kImageFile) line by line, waiting for each
 // line's acknowledgement. A version the device announces on the way lands in pszVersion
 // (flsh_kLoaderVersionLen bytes). Returns 0, FR_ABORTED, FR_BAD_HEX, FR_VERIFY_FAILED or FR_TIMEOUT.

@@ -34,9 +34,9 @@ struct RockSession {
     }
 };
 
-// The chip takes the files as they are read, so a line the reader cannot take half-way through would
-// leave the device in download mode with half a loader or half an image: such a file is refused
-// before anything is sent. An empty file has no such line.
+// The chip takes the loader as it is read, so a line the reader cannot take half-way through would
+// leave the device in download mode with half a loader: such a file is refused before anything is
+// sent. An empty file has no such line. (The loader is no Intel HEX file: only its lines are checked.)
 bool fileLinesFit(osfl_Handle hFile)
 {
     long nLines = 0;
@@ -156,17 +156,27 @@ int rockflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
         }
         log_Write(__LINE__, kModule, "<%s> File opened", pUpdate->szImagePath);
         log_Flush();
-        if (!fileLinesFit(session.hLoader) || !fileLinesFit(session.hImage)) {
-            log_Write(__LINE__, kModule, "<%s> A line of the loader or the image is unreadable or longer than %d characters",
-                      pszPort, rockflsh_kLineLen - 2);
+        if (!fileLinesFit(session.hLoader)) {
+            log_Write(__LINE__, kModule, "<%s> A line of the loader %s is unreadable or longer than %d characters",
+                      pszPort, szLoaderPath, rockflsh_kLineLen - 2);
+            return session.finish(FR_BAD_HEX);
+        }
+        // The loader takes each image line as it comes: a damaged record found by the loader half-way
+        // leaves the device half-written, so every record is checked here first.
+        long nBadLine = 0;
+        int nProblem = hex_CheckImageLines(session.hImage, rockflsh_kLineLen, &nBadLine);
+        if (nProblem != hex_kImageSound) {
+            log_Write(__LINE__, kModule, "<%s> %s line %ld: %s (at most %d characters a line)", pszPort,
+                      pUpdate->szImagePath, nBadLine, hex_ImageProblemText(nProblem), rockflsh_kLineLen - 2);
             return session.finish(FR_BAD_HEX);
         }
     }
 
-    const std::uint32_t nBaud = (pUpdate->flags & FLF_DOWNLOAD_115200) != 0
-                                    ? 115200u
-                                    : static_cast<std::uint32_t>(pUpdate->nSpeed);
-    urs_SetUart(&session.port, nBaud, 8, 0, 0, 1);
+    // Families that download at 115200 baud do so whatever speed was asked for; the record then
+    // tells the speed the download really ran at.
+    if ((pUpdate->flags & FLF_DOWNLOAD_115200) != 0)
+        pUpdate->nSpeed = 115200;
+    urs_SetUart(&session.port, static_cast<std::uint32_t>(pUpdate->nSpeed), 8, 0, 0, 1);
 
     if (restoreDefaults(&session.port, pUpdate, pfnProgress) != 0)
         return session.finish(FR_ABORTED);

@@ -42,9 +42,12 @@ int readBytes(osfl_Handle hFile, std::uint8_t *pBuffer, int nCount)
 
 // Sends "AT^SFDL\r" at one speed and waits for the module's answer: a SIEMENS_MODE_ code, or the
 // serial layer's negative result when the command could not be written.
-int enterDownloadMode(UrsPort *pPort, std::uint32_t nBaud)
+int enterDownloadMode(UrsPort *pPort, DeviceUpdate *pUpdate, std::uint32_t nBaud)
 {
     urs_SetUart(pPort, nBaud, 8, 0, 0, 1);
+    // The module downloads at the speed it entered download mode at, whatever was asked for: the
+    // record tells the speed the update really ran at.
+    pUpdate->nSpeed = static_cast<std::int32_t>(nBaud);
     int nWritten = urs_PutString(pPort, kEnterDownload);
     if (nWritten != URS_OK)
         return nWritten;
@@ -194,12 +197,12 @@ int siemensflsh_Flash(ProgressCallback pfnProgress, DeviceUpdate *pUpdate)
 
     if (!pfnProgress(pUpdate, flsh_cProgramStart, 0, 0))
         return session.finish(FR_ABORTED);
-    int nMode = enterDownloadMode(&session.port, 115200);
+    int nMode = enterDownloadMode(&session.port, pUpdate, 115200);
     if (nMode < 0)
         return session.finish(nMode);
     if (nMode != SIEMENS_MODE_OK) {
         log_Write(__LINE__, kModule, "<%s> Answer %d at 115200 baud, trying 57600", pszPort, nMode);
-        nMode = enterDownloadMode(&session.port, 57600);
+        nMode = enterDownloadMode(&session.port, pUpdate, 57600);
         if (nMode < 0)
             return session.finish(nMode);
         if (nMode != SIEMENS_MODE_OK)

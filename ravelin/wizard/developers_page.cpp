@@ -229,7 +229,7 @@ bool CDevelopersPage::Next()
         device.type = type;
         // Not identified: the device is taken to hold what the image is.
         device.version = pRun->images[nImage].version;
-        std::snprintf(device.pUpdate->identity.szModel, sizeof device.pUpdate->identity.szModel, "%s", model.c_str());
+        flsh_SetAssumedModel(device.pUpdate, model.c_str());
         if (flags & FLF_LUCENT) lucentDevices.push_back(nDevice);
         portNames.emplace_back(shownPortName(device));
     }

@@ -16,12 +16,11 @@
 
 namespace {
 
-// The version record's text keeps a blank where the suffix letter would be; the rows drop it.
 std::string firstPart(const FirmwareVersion &version)
 {
-    std::string text = version.szText;
-    if (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+    char szText[fwv_kTextLen];
+    fwv_ShownText(&version, szText, sizeof szText);
+    return szText;
 }
 
 bool fitsModel(const ImageEntry &image, const DeviceType &model)

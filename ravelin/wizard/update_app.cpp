@@ -115,8 +115,7 @@ bool CUpdateApp::AddPorts()
             device.version = m_run.images[nImage].version;
             flsh_RunAssignImage(&m_run, 0, nImage);
         }
-        std::snprintf(device.pUpdate->identity.szModel, sizeof device.pUpdate->identity.szModel, "%s",
-                      m_settings.model.szName);
+        flsh_SetAssumedModel(device.pUpdate, m_settings.model.szName);
         return true;
     }
     for (int n = 1; n <= kCandidatePorts; ++n) {

@@ -48,15 +48,17 @@ const char kHelp[] =
     "  --fixed-speed          skip the speed handshake: program at --speed in 4096-byte blocks\n"
     "  --log                  write the whole dialogue to log.txt beside the executable\n"
     "  --json                 print one JSON object: port, model, result, result_text, detail,\n"
-    "                         loader_version, speed, highest_block_address, rejected_blocks\n"
+    "                         loader_version, speed (the speed the download ran at),\n"
+    "                         highest_block_address, rejected_blocks\n"
     "\n"
     "Progress goes to stderr: a bar on a terminal, one line per change otherwise. Why a port could not\n"
     "be opened, or that the line was lost, goes to stderr too (and to \"detail\" with --json).\n"
     "Ctrl-C or SIGTERM stops the update at its next step (result 2) and releases the port.\n"
     "The update is recorded in the update history ('ravelin-cli history'): history.db beside the\n"
     "executable, or $RAVELIN_HISTORY; a history that cannot be written is a warning, not an error.\n"
-    "Exit code: the update result 0-15 (0 Successful, 2 Aborted by user, 7 Unable to open port),\n"
-    "16 for any other result, 2 also for a usage or catalogue error.\n";
+    "Exit code: the update result 0-16 (0 Successful, 2 Aborted by user, 3 Bad .HEX file, 7 Unable to\n"
+    "open port, 16 Unable to start the update thread), 16 also for any other result, 2 also for a usage\n"
+    "or catalogue error.\n";
 
 struct Options {
     std::string port, image, model;
@@ -212,6 +214,10 @@ int cli_Flash(int argc, char **argv)
     }
     os_CopyBounded(pUpdate->szImagePath, options.image.c_str(), os_kPathLen);
     pUpdate->flags = cat_FlagsForId(nModelId);
+    // Not identified: the model named here is the device's, for every look-up by model (the
+    // Rockwell loader) as after identification.
+    const ModelEntry *pEntry = cat_FindEntryByName(options.model.c_str());
+    flsh_SetAssumedModel(pUpdate, pEntry != nullptr ? pEntry->szName : options.model.c_str());
     pUpdate->nSpeed = static_cast<std::int32_t>(options.speed);
     pUpdate->keepBootSector = options.bootCode ? 0 : 1;
     pUpdate->restoreDefaults = options.noRestore ? 0 : 1;
@@ -225,20 +231,16 @@ int cli_Flash(int argc, char **argv)
     HistRecord record;
     hist_InitRecord(&record);
     // The model as the catalogue spells it, whatever case the user typed.
-    const ModelEntry *pEntry = cat_FindEntryByName(options.model.c_str());
     os_CopyBounded(record.szModel, pEntry != nullptr ? pEntry->szName : options.model.c_str(), hist_kTextLen);
     os_CopyBounded(record.szImageVersion, imageVersion(options.image).c_str(), hist_kTextLen);
     hist_BeginDevice(pHistory, &record, pUpdate);
 
     if (!os_StartThread(&pUpdate->hThread, flashThread, 0, pJob)) {
-        std::fputs("ravelin-cli flash: the flash thread could not be started\n", stderr);
-        pUpdate->nResult = FR_ABORTED;
-        flsh_SetResultDetail(pUpdate, "the flash thread could not be started");
-        hist_EndDevice(pHistory, &record, pUpdate);
-        hist_CloseRecorder(pHistory);
-        flsh_FreeDeviceUpdate(pUpdate);
-        delete pJob;
-        return 16;
+        // Reported, recorded and ended as every other result is: the device was not touched, and no
+        // abort is implied (an abort would send the user to power-cycle a device left in its loader).
+        pUpdate->nResult = FR_THREAD_FAILED;
+        log_Write(__LINE__, "cli", "<%s> %s", flsh_PortDisplayName(pUpdate), flsh_ResultText(FR_THREAD_FAILED));
+        pJob->bDone.store(true);
     }
     // The progress display polls the record as the progress page does, a few times a second.
     CliProgress progress;
@@ -278,5 +280,6 @@ int cli_Flash(int argc, char **argv)
     flsh_FreeDeviceUpdate(pUpdate);
     delete pJob;
     cat_Free();
-    return nResult >= FR_SUCCESSFUL && nResult <= FR_NO_DOT ? nResult : 16;
+    // 16 is also "Unable to start the update thread"; any result beyond the table reads as 16 too.
+    return nResult >= FR_SUCCESSFUL && nResult <= FR_THREAD_FAILED ? nResult : 16;
 }

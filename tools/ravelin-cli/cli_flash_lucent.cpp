@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ravelin/flash/flsh_lucent_image.h"
+#include "ravelin/protocols/lucflsh.h"
 #include "ravelin/support/log.h"
 
 int cli_PrepareLucentUpdate(DeviceUpdate *pUpdate)
@@ -11,6 +12,13 @@ int cli_PrepareLucentUpdate(DeviceUpdate *pUpdate)
     if ((pUpdate->flags & FLF_LUCENT) == 0)
         return 0;
     const bool bFullFlash = pUpdate->flashMode == flsh_kFullFlash;
+    // The flash-facts query already talks to the device: a bad image must end the update before it.
+    int nFiles = lucflsh_CheckFiles(pUpdate);
+    if (nFiles != 0) {
+        log_Write(__LINE__, "cli", "<%s> the image or loader cannot be sent (%d): the device is not asked",
+                  flsh_PortDisplayName(pUpdate), nFiles);
+        return nFiles;
+    }
     int nStatus = devid_IdentifyLucentPort(&pUpdate->identity, pUpdate->szPortPath);
     log_Write(__LINE__, "cli", "<%s> Lucent/Agere facts: status %d, variant %d, type %d, sector size %d, flash version %04X",
               flsh_PortDisplayName(pUpdate), nStatus, pUpdate->identity.nLucentVariant,

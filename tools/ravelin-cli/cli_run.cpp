@@ -171,6 +171,16 @@ std::string baseName(const char *pszPath)
     return pszSlash != nullptr ? pszSlash + 1 : pszPath;
 }
 
+// The image's version as the device's is shown ("1.07" for PADE107.HEX); nothing for a name that
+// carries no version.
+std::string shownVersion(const ImageEntry &image)
+{
+    if (image.szVersionText[0] == '\0') return "";
+    char szShown[fwv_kTextLen];
+    fwv_ShownText(&image.version, szShown, sizeof szShown);
+    return szShown;
+}
+
 // Ends the command: the JSON summary, the log closed, the catalogue freed.
 struct Finish {
     const RunView &view;
@@ -340,6 +350,7 @@ int addSinglePort(UpdateRun *pRun, const CommandLineSettings &settings, std::vec
     device.type = settings.model;
     const ModelEntry *pEntry = cat_FindEntryByName(settings.model.szName);
     os_CopyBounded(device.szModel, pEntry != nullptr ? pEntry->szName : settings.model.szName, cat_kNameLen);
+    flsh_SetAssumedModel(device.pUpdate, device.szModel);
     device.flags = settings.model.Flags();
     device.bFixedSpeed = settings.bDetection;
     device.country = CountryCode(-1);
@@ -356,6 +367,7 @@ int addSinglePort(UpdateRun *pRun, const CommandLineSettings &settings, std::vec
     row.nImage = 0;
     row.image = baseName(pRun->images[0].szPath);
     row.imageVersion = pRun->images[0].szVersionText;
+    row.imageVersionShown = shownVersion(pRun->images[0]);
     pRows->push_back(row);
     return 0;
 }
@@ -470,6 +482,7 @@ int cli_RunWith(int argc, char **argv, const CliPresetPorts *pPreset)
                 flsh_RunAssignImage(&run, i, row.nImage);
                 row.image = baseName(run.images[static_cast<std::size_t>(row.nImage)].szPath);
                 row.imageVersion = run.images[static_cast<std::size_t>(row.nImage)].szVersionText;
+                row.imageVersionShown = shownVersion(run.images[static_cast<std::size_t>(row.nImage)]);
             } else {
                 row.reason = szReason;
             }

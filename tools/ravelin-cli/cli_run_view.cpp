@@ -64,7 +64,8 @@ void RunView::plan(const std::vector<PlanRow> &rows) const
         for (const PlanRow &row : rows) {
             std::string body = "\"event\": \"planned\"" + field("port", row.port) + field("model", row.model);
             if (row.nImage >= 0)
-                body += field("image", row.image) + field("image_version", row.imageVersion);
+                body += field("image", row.image) + field("image_version", row.imageVersion) +
+                        field("image_version_display", row.imageVersionShown);
             else
                 body += ", \"skipped\": true" + field("reason", row.reason);
             event(body);
@@ -76,7 +77,7 @@ void RunView::plan(const std::vector<PlanRow> &rows) const
     for (const PlanRow &row : rows) {
         if (row.nImage >= 0)
             table.push_back({printable(row.port), printable(row.model), printable(row.version), printable(row.country),
-                             printable(row.image), printable(row.imageVersion)});
+                             printable(row.image), printable(row.imageVersionShown)});
         else
             table.push_back({printable(row.port), printable(row.model), printable(row.version), printable(row.country),
                              "skipped: " + printable(row.reason)});
@@ -136,8 +137,10 @@ void RunView::result(const UpdateRun &run, const PlanRow &row) const
 {
     if (!m_bJson) return;
     int nResult = flsh_RunResult(&run, row.nDevice);
+    // The speed the download ran at: the one asked for, lowered by the handshake, or the family's own.
     event("\"event\": \"result\"" + field("port", row.port) + field("result", nResult) +
-          field("result_text", flsh_ResultText(nResult)));
+          field("result_text", flsh_ResultText(nResult)) +
+          field("speed", static_cast<long>(run.devices[static_cast<std::size_t>(row.nDevice)]->pUpdate->nSpeed)));
 }
 
 void RunView::verified(const PlanRow &row, bool bOk, const std::string &version) const

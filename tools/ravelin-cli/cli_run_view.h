@@ -17,7 +17,8 @@ struct PlanRow {
     std::string port, model, version, country;
     int nImage = -1;             // index in the run's images; -1 when skipped
     std::string image;           // the image's file name without its directory
-    std::string imageVersion;    // the version text of the image's name
+    std::string imageVersion;    // the version text of the image's name ("107")
+    std::string imageVersionShown;  // the image's version as the device's is shown ("1.07")
     std::string reason;          // why the device is skipped
     std::string verifyFailure;   // "updated, but reports version V" after --verify
     std::int64_t nResumeOf = 0;  // ravelin-cli resume: the history record this update finishes

@@ -292,14 +292,16 @@ TEST_F(CliRunTest, JsonEventsTellTheWholeRunAndPersonTextsGoToStderr)
     auto has = [&](const std::string &text) { return result.out.find(text) != std::string::npos; };
     EXPECT_TRUE(has("{\"event\": \"identified\", \"port\": \"COM1\", \"status\": 0, \"model\": \"PL1400\", "
                     "\"version\": \"1.05\", \"country\": \"Germany\"}"));
+    // The name's version text as it always was, and the version as the device's is shown.
     EXPECT_TRUE(has("{\"event\": \"planned\", \"port\": \"COM1\", \"model\": \"PL1400\", \"image\": \"PADE107.HEX\", "
-                    "\"image_version\": \"107\"}"));
+                    "\"image_version\": \"107\", \"image_version_display\": \"1.07\"}"));
     EXPECT_TRUE(has("{\"event\": \"planned\", \"port\": \"COM3\", \"model\": \"PL1400\", \"skipped\": true, "
                     "\"reason\": \"no image for country France\"}"));
     EXPECT_TRUE(has("{\"event\": \"planned\", \"port\": \"COM2\", \"model\": \"KX-A1\", \"skipped\": true, "
                     "\"reason\": \"no image for model KX-A1\"}"));
     EXPECT_TRUE(has("\"event\": \"progress\", \"port\": \"COM1\""));
-    EXPECT_TRUE(has("{\"event\": \"result\", \"port\": \"COM1\", \"result\": 0, \"result_text\": \"Successful\"}"));
+    EXPECT_TRUE(has("{\"event\": \"result\", \"port\": \"COM1\", \"result\": 0, \"result_text\": \"Successful\", "
+                    "\"speed\": 38400}"));
     EXPECT_TRUE(has("{\"event\": \"verified\", \"port\": \"COM1\", \"ok\": false, \"version\": \"1.05\"}"));
     EXPECT_EQ("{\"event\": \"summary\", \"error\": 0, \"error_text\": \"No Error\", \"updated\": 0, \"total\": 1, "
               "\"skipped\": 2, \"failed_ports\": [\"COM1\"]}",
@@ -309,6 +311,32 @@ TEST_F(CliRunTest, JsonEventsTellTheWholeRunAndPersonTextsGoToStderr)
     EXPECT_FALSE(has("No .hex files"));
 }
 
+TEST_F(CliRunTest, ResultEventsGiveTheSpeedTheDownloadRanAt)
+{
+    // Asked for 38400 (the default of R): the generic loader's handshake keeps it, a Rockwell family
+    // with its 115200 bit and the Siemens module download at 115200, and a module that is busy at
+    // 115200 is taken at 57600.
+    const FamilyRow &generic = kFamilies[0], &rockwell = kFamilies[10], &siemens = kFamilies[11];
+    addDevice("port = 1\n" + std::string(kDeviceBase) + generic.pszDevice);
+    writeImage(generic.pszImage, 1);
+    addDevice("port = 11\n" + std::string(kDeviceBase) + rockwell.pszDevice);
+    std::filesystem::copy_file(sample(rockwell.pszSample), images() + "/" + rockwell.pszImage);
+    addDevice("port = 12\n" + std::string(kDeviceBase) + siemens.pszDevice);
+    addDevice("port = 13\n" + std::string(kDeviceBase) + siemens.pszDevice + "fault.siemens.at_115200 = busy\n");
+    std::filesystem::copy_file(sample(siemens.pszSample), images() + "/" + siemens.pszImage);
+
+    RunResult result = run("--ports COM1,COM11-COM13 --images '" + images() + "' --yes --json");
+    ASSERT_EQ(0, result.exitCode) << result.out << result.err << transcripts();
+    const std::pair<const char *, long> expected[] = {{"COM1", 38400}, {"COM11", 115200}, {"COM12", 115200},
+                                                      {"COM13", 57600}};
+    for (const auto &[port, speed] : expected)
+        EXPECT_NE(std::string::npos, result.out.find(std::string("{\"event\": \"result\", \"port\": \"") + port +
+                                                     "\", \"result\": 0, \"result_text\": \"Successful\", \"speed\": " +
+                                                     std::to_string(speed) + "}"))
+            << port << "\n" << result.out;
+    EXPECT_EQ("57600", device(13).state().value("siemens.speed"));
+}
+
 TEST_F(CliRunTest, DryRunAndMissingConfirmationTouchNoDeviceAfterIdentification)
 {
     modemsim::Device &dev = addDevice(std::string("port = 1\n") + kDeviceBase + kFamilies[0].pszDevice);
@@ -316,7 +344,8 @@ TEST_F(CliRunTest, DryRunAndMissingConfirmationTouchNoDeviceAfterIdentification)
 
     RunResult dry = run("--ports COM1 --images '" + images() + "' --dry-run");
     EXPECT_EQ(0, dry.exitCode) << dry.err;
-    EXPECT_NE(std::string::npos, dry.out.find("COM1  PL1400  1.05     Germany  PADE107.HEX  107\n")) << dry.out;
+    // The image's version in the form the device's has (PADE107: 1.07).
+    EXPECT_NE(std::string::npos, dry.out.find("COM1  PL1400  1.05     Germany  PADE107.HEX  1.07\n")) << dry.out;
     EXPECT_TRUE(heard(dev, "ATI"));
     EXPECT_FALSE(heard(dev, "AT*FS"));
     EXPECT_FALSE(heard(dev, "AT&F&W&W1Z"));
@@ -377,7 +406,7 @@ TEST_F(CliRunTest, CtrlCCancelsEveryDeviceAndReleasesEveryPort)
     // Cancelled in the synchronisation loop, the generic protocol ends with "Handshake failure".
     for (const char *pszPort : {"COM1", "COM2"})
         EXPECT_NE(std::string::npos, text.find(std::string("{\"event\": \"result\", \"port\": \"") + pszPort +
-                                               "\", \"result\": 1, \"result_text\": \"Handshake failure\"}"))
+                                               "\", \"result\": 1, \"result_text\": \"Handshake failure\", \"speed\": 38400}"))
             << text;
     EXPECT_NE(std::string::npos, text.find("\"error\": 1, \"error_text\": \"ERROR: Program cancelled by user\""));
     // Released: another program can open each port again at once.

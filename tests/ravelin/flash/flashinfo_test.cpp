@@ -16,6 +16,7 @@
 #include "flash_test_util.h"
 #include "ravelin/catalogue/catalogue.h"
 #include "ravelin/flash/flashinfo.h"
+#include "ravelin/support/log.h"
 #include "ravelin/support/oswin32.h"
 
 namespace {
@@ -659,13 +660,24 @@ TEST_F(RunTest, AThreadThatCannotStartGivesItsDeviceAFailureInsteadOfAnEndlessWa
     identifiedDevice(3, "PL1400", "1.05", "PTT GERMAN");
     ASSERT_EQ(2, flsh_RunPostProcess(&run, 0));
     for (auto &pDevice : run.devices) pDevice->bSelected = 1;
+    flashtest::TempDir logDir;  // log.txt lies beside the executable
+    os_SetExeDirForTesting(logDir.path().c_str());
+    log_SetEnabled(true);
+    ASSERT_NE(nullptr, log_Open());
     flsh_RunFailThreadStartsForTesting(true);
     EXPECT_EQ(0, flsh_RunStartUpdates(&run, 0, 0, 0, 1, recordingFlash));
     flsh_RunFailThreadStartsForTesting(false);
+    log_Close();
+    log_SetEnabled(false);
+    std::string log = flashtest::readFile(logDir.file("log.txt"));
+    EXPECT_NE(std::string::npos, log.find("<COM3> not updated: Unable to start the update thread")) << log;
     std::int32_t nLowest = 0;
     EXPECT_TRUE(flsh_RunPoll(&run, &nLowest, nullptr));
-    EXPECT_EQ(FR_ABORTED, flsh_RunResult(&run, 0));
-    EXPECT_EQ(FR_ABORTED, flsh_RunResult(&run, 1));
+    // An update that never started is no user's abort: the table, JSON and log say what happened.
+    for (int nDevice : {0, 1}) {
+        EXPECT_EQ(FR_THREAD_FAILED, flsh_RunResult(&run, nDevice));
+        EXPECT_STREQ("Unable to start the update thread", flsh_RunResultText(&run, nDevice));
+    }
 }
 
 TEST_F(RunTest, APortPathThatDoesNotFitIsRefusedRatherThanCut)

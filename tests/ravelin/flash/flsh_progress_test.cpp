@@ -123,7 +123,10 @@ TEST(ResultText, EveryCodeAndTheRest)
     EXPECT_STREQ("Unable to open port", flsh_ResultText(FR_PORT_OPEN_FAILED));
     EXPECT_STREQ("Error sorting the .hex file", flsh_ResultText(FR_SORT_FAILED));
     EXPECT_STREQ("No dot during flash", flsh_ResultText(FR_NO_DOT));
-    EXPECT_STREQ("Unknown update error", flsh_ResultText(16));
+    // A thread the system would not give: its own text, no "Aborted by user".
+    EXPECT_STREQ("Unable to start the update thread", flsh_ResultText(FR_THREAD_FAILED));
+    EXPECT_EQ(16, FR_THREAD_FAILED) << "the next free code: 0-15 keep their meaning";
+    EXPECT_STREQ("Unknown update error", flsh_ResultText(17));
     EXPECT_STREQ("Unknown update error", flsh_ResultText(-4));
 }
 

@@ -98,4 +98,45 @@ TEST(HexRecord, DigitsReadWithoutRegardToCase)
         EXPECT_EQ(c.value, hexDigitValue(c.ch)) << c.ch;
 }
 
+TEST(HexImageCheck, EveryLineIsJudgedAndTheFirstFaultNamesItsLine)
+{
+    // What the line-by-line downloads send must be sound as a whole before the first line goes out.
+    const std::string a = flashtest::hexRecord(0, 0x0100, {1, 2, 3, 4});
+    const std::string b = flashtest::hexRecord(0, 0x0104, {5, 6});
+    std::string badSum = b;
+    badSum.back() = badSum.back() == '0' ? '1' : '0';
+    const std::string longest = flashtest::hexRecord(0, 0, std::vector<std::uint8_t>(57, 0xA5));  // 125 characters
+    struct Case {
+        const char *what;
+        std::string text;
+        int problem;
+        long line;
+    };
+    const Case cases[] = {
+        {"sound", flashtest::crlfLines({a, b, ":00000001FF"}), hex_kImageSound, 0},
+        {"empty", "", hex_kImageSound, 0},
+        {"no line end at the end", a + "\r\n" + b, hex_kImageSound, 0},
+        {"blank lines and Ctrl-Z at the end", flashtest::crlfLines({a, ":00000001FF", "", ""}) + "\x1A\x1A", hex_kImageSound, 0},
+        {"the longest line that fits", flashtest::crlfLines({longest}), hex_kImageSound, 0},
+        {"one character too many", flashtest::crlfLines({a, longest + "00"}), hex_kImageLineTooLong, 2},
+        {"a checksum", flashtest::crlfLines({a, badSum, ":00000001FF"}), hex_kImageBadChecksum, 2},
+        {"no record", flashtest::crlfLines({a, b, "garbage"}), hex_kImageNotARecord, 3},
+        {"a blank line before more", flashtest::crlfLines({a, "", b}), hex_kImageNotARecord, 2},
+        {"a line feed alone", a + "\n" + b + "\r\n", hex_kImageNotARecord, 1},
+        {"after the end record", flashtest::crlfLines({a, ":00000001FF", badSum}), hex_kImageBadChecksum, 3},
+    };
+    flashtest::TempDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        flashtest::writeFile(dir.file("IMAGE.HEX"), c.text);
+        osfl_Handle hImage = osfl_Open(dir.file("IMAGE.HEX").c_str(), osfl_kRead);
+        ASSERT_NE(osfl_kInvalidHandle, hImage);
+        long nLine = -1;
+        EXPECT_EQ(c.problem, hex_CheckImageLines(hImage, 128, &nLine)) << hex_ImageProblemText(c.problem);
+        EXPECT_EQ(c.line, nLine);
+        EXPECT_EQ(0, osfl_Tell(hImage)) << "the download reads the file from its start again";
+        osfl_Close(hImage);
+    }
+}
+
 } // namespace

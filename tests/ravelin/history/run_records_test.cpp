@@ -101,7 +101,8 @@ TEST(HistoryRun, RecordsBegunBeforeTheStartAreNotEndedByIdentificationsStatusAnd
     HistRecord latest;
     ASSERT_EQ(hist_LatestForPort(hist_RecorderDb(pRecorder), "COM2", &latest), 1);
     EXPECT_EQ(latest.nId, again.rows[1].record.nId);
-    EXPECT_EQ(latest.nResult, FR_ABORTED);
+    EXPECT_EQ(latest.nResult, FR_THREAD_FAILED);
+    EXPECT_STREQ(latest.szResultText, "Unable to start the update thread");
     EXPECT_NE(latest.szEnded[0], '\0');
 
     hist_CloseRecorder(pRecorder);

@@ -222,7 +222,7 @@ TEST(HistoryResume, WhichEndsMayLeaveTheDeviceInItsLoader) {
         {FR_TIMEOUT, true},                {FR_HEX_OPEN_FAILED, false},    {FR_PORT_OPEN_FAILED, false},
         {FR_SECTOR_SIZES, false},          {FR_TYPES, false},              {FR_WRONG_VERSION, true},
         {FR_SORT_FAILED, false},           {FR_UNPROTECT_FAILED, true},    {FR_LOADER_VERSION_FAILED, true},
-        {FR_AFTER_FLASH_FAILED, true},     {FR_NO_DOT, true},
+        {FR_AFTER_FLASH_FAILED, true},     {FR_NO_DOT, true},              {FR_THREAD_FAILED, false},
     };
     for (const Case &c : cases) {
         HistRecord r;

@@ -241,23 +241,52 @@ TEST_F(LucentFlashTest, FilesThatCannotBeSentWholeEndTheUpdateBeforeTheDeviceHea
     ASSERT_EQ(127u, longLine.size());
     std::string fitting = lucenttest::hexRecord(0, 0x100, std::vector<std::uint8_t>(57, 0xA5));
     Image image = makeImage(3);
+    std::string badSum = image.lines[1];
+    badSum.back() = badSum.back() == '0' ? '1' : '0';  // the record's checksum no longer adds up
+    std::vector<std::string> badLoader = loader;
+    badLoader[1].back() = badLoader[1].back() == '0' ? '1' : '0';
+    // The device takes a line whose checksum its loader does not check as it came, and says OK: a bad
+    // image must never get that far. Nothing reaches the device, not even the factory defaults
+    // (which cost the device its settings and the update its settle time).
     struct Case {
+        const char *what;
         std::string text;
+        int nFlashMode;
+        std::vector<std::string> loaderLines;  // NewFlashLdr.hex
         int nExpected;
     } const kCases[] = {
-        {lucenttest::crlfLines({image.lines[0], longLine, ":00000001FF"}), FR_BAD_HEX},
-        {"", FR_BAD_HEX},
+        {"a line too long", lucenttest::crlfLines({image.lines[0], longLine, ":00000001FF"}), flsh_kGoFlash, loader,
+         FR_BAD_HEX},
+        {"an empty image", "", flsh_kGoFlash, loader, FR_BAD_HEX},
+        {"a record checksum", lucenttest::crlfLines({image.lines[0], badSum, ":00000001FF"}), flsh_kGoFlash, loader,
+         FR_BAD_HEX},
+        {"a line that is no record", lucenttest::crlfLines({image.lines[0], "hello", ":00000001FF"}), flsh_kGoFlash,
+         loader, FR_BAD_HEX},
+        {"a bad loader record", lucenttest::crlfLines(image.lines), flsh_kFullFlash, badLoader, FR_BAD_HEX},
+        {"no loader file", lucenttest::crlfLines(image.lines), flsh_kFullFlash, {}, FR_HEX_OPEN_FAILED},
     };
     int nPort = 3;
     for (const Case &c : kCases) {
+        SCOPED_TRACE(c.what);
         modemsim::Device &dev = addLucent(0, "", nPort++);
         lucenttest::writeFile(dir.file("BAD.HEX"), c.text);
+        if (c.loaderLines.empty())
+            std::remove(dir.file("NewFlashLdr.hex").c_str());
+        else
+            lucenttest::writeFile(dir.file("NewFlashLdr.hex"), lucenttest::crlfLines(c.loaderLines));
         os_CopyBounded(update.szImagePath, dir.file("BAD.HEX").c_str(), os_kPathLen);
-        update.restoreDefaults = 0;
+        update.restoreDefaults = 1;
+        update.flashMode = c.nFlashMode;
+        g_statuses.clear();
         EXPECT_EQ(c.nExpected, flash());
-        EXPECT_EQ("", hostBytes(dev));
+        EXPECT_EQ("", hostBytes(dev)) << "bytes the device heard";
+        EXPECT_EQ(0u, dev.state().flash.extent()) << "the device's flash is as it was";
+        EXPECT_TRUE(g_statuses.empty());
         expectPortClosed(dev);
     }
+    lucenttest::writeFile(dir.file("NewFlashLdr.hex"), lucenttest::crlfLines(loader));
+    update.flashMode = flsh_kGoFlash;
+    update.restoreDefaults = 0;
 
     // A 125-character line (the longest a record can be below 127) still fits, and goes out whole.
     modemsim::Device &dev = addLucent(0, "", nPort++);
@@ -435,6 +464,24 @@ TEST_F(LucentFlashTest, ProgressReportsTheLoaderTheImageAndTheirEnds)
     flsh_ReadProgress(&update, szCode, szText, &nValue);
     EXPECT_STREQ("P 100", szCode);
     EXPECT_EQ(100, nValue);
+}
+
+TEST_F(LucentFlashTest, TheProgrammingStartCarriesNoSpeedForThePercentage)
+{
+    // The progress page reads the value of the last status as the device's percentage: the start
+    // of programming is 0 %, whatever speed the device runs at.
+    addLucent(0);
+    useImage(makeImage(3));
+    update.restoreDefaults = 0;
+    g_cancel.nStatus = flsh_cProgramStart;
+    EXPECT_EQ(FR_ABORTED, flash());
+    ASSERT_EQ(flsh_cProgramStart, g_statuses.back());
+    char szCode[flsh_kShortCodeLen], szText[flsh_kStatusTextLen];
+    std::int32_t nValue = -1;
+    flsh_ReadProgress(&update, szCode, szText, &nValue);
+    EXPECT_EQ(0, nValue);
+    EXPECT_STREQ("P  00", szCode);
+    EXPECT_STREQ("Programming", szText);
 }
 
 TEST_F(LucentFlashTest, TheLogSaysWhichLineGotWhichAnswer)

@@ -108,6 +108,7 @@ TEST_F(RockwellTest, SpeedAndDefaultsFollowTheFamilyFlags)
         EXPECT_EQ(FR_SUCCESSFUL, rockflsh_Flash(flsh_ProgressCallback, &one));
         EXPECT_EQ(c.commands, device(port).state().commands());
         EXPECT_EQ(std::to_string(c.deviceSpeed), value(port, "rockwell.speed"));
+        EXPECT_EQ(c.deviceSpeed, one.nSpeed) << "the record tells the speed the download ran at";
         EXPECT_EQ(imageText, value(port, "rockwell.image"));
         flsh_FreeDeviceUpdate(&one);
         ++port;
@@ -243,17 +244,72 @@ TEST_F(RockwellTest, FilesThatCannotBeSentLeaveTheDeviceUntouched)
     EXPECT_TRUE(dev.state().commands().empty()) << "nothing may reach a device whose files cannot be sent";
 }
 
-TEST_F(RockwellTest, A126CharacterLineIsTheLongestThatGoesOut)
+TEST_F(RockwellTest, TheLongestRecordGoesOutWholeAndA126CharacterLineIsRefused)
 {
-    // A record of 57 data bytes is 125 characters; one more character makes the longest line allowed.
-    // Such a line is no record the loader takes: it goes out whole, and the loader, refusing it,
-    // does not confirm the image.
+    // A record of 57 data bytes is 125 characters, the longest record a 126-character line holds:
+    // it goes out whole and the device holds its bytes.
+    std::string longest = hexRecord(0, 0x0200, byteRun(0, 57));
+    ASSERT_EQ(125u, longest.size());
+    setImage("RCIMAGE.HEX", crlfLines({longest, ":00000001FF"}));
+    modemsim::Device &dev = rockwell();
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ(crlfLines({longest, ":00000001FF"}), value(3, "rockwell.image"));
+    EXPECT_EQ(byteRun(0, 57), dev.state().flash.read(0x0200, 57));
+
+    // One more character still fits the line reader, but is no record: refused before anything goes out.
     std::string line = hexRecord(0, 0, byteRun(0, 57)) + "F";
     ASSERT_EQ(126u, line.size());
     setImage("RCIMAGE.HEX", crlfLines({line, ":00000001FF"}));
-    rockwell();
-    EXPECT_EQ(FR_VERIFY_FAILED, flash());
-    EXPECT_EQ(crlfLines({line, ":00000001FF"}), value(3, "rockwell.image"));
+    modemsim::Device &other = rockwell("port = 4");
+    std::snprintf(update.szPortPath, sizeof update.szPortPath, "%s", portName(4).c_str());
+    EXPECT_EQ(FR_BAD_HEX, flash());
+    EXPECT_TRUE(other.transcript().bytes(modemsim::Transcript::Direction::kFromHost).empty());
+}
+
+TEST_F(RockwellTest, ABadImageIsRefusedBeforeTheDeviceHearsAnything)
+{
+    // The loader takes the image line by line and refuses a bad record only when it comes: by then
+    // the device holds the records before it. Each of these ends with 3, and the device (defaults
+    // restore included) hears nothing.
+    std::string badSum = hexRecord(0, 0x0110, byteRun(0x80, 16));
+    badSum.back() = badSum.back() == '0' ? '1' : '0';
+    const std::string first = hexRecord(4, 0, {0x00, 0x01});
+    const std::string data = hexRecord(0, 0x0100, byteRun(0x40, 16));
+    struct Case {
+        const char *what;
+        std::string image;
+    };
+    const Case cases[] = {
+        {"a checksum that does not add up", crlfLines({first, data, badSum, ":00000001FF"})},
+        {"a line that is no record", crlfLines({first, data, "0110000080818283", ":00000001FF"})},
+        {"two records run together", crlfLines({first, data + hexRecord(0, 0x0110, {1}), ":00000001FF"})},
+        {"a blank line before more records", crlfLines({first, data, "", ":00000001FF"})},
+        {"a bad record after the end record", crlfLines({first, data, ":00000001FF", badSum})},
+        {"a line feed alone between records", first + "\r\n" + data + "\n" + ":00000001FF\r\n"},
+    };
+    update.restoreDefaults = 1;
+    int port = 3;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        modemsim::Device &dev = rockwell("port = " + std::to_string(port));
+        std::snprintf(update.szPortPath, sizeof update.szPortPath, "%s", portName(port).c_str());
+        setImage("RCBAD.HEX", c.image);
+        progress() = chiptest::ProgressLog();
+        EXPECT_EQ(FR_BAD_HEX, flash());
+        EXPECT_EQ("", dev.transcript().bytes(modemsim::Transcript::Direction::kFromHost)) << "bytes the device heard";
+        EXPECT_EQ("", value(port, "rockwell.loader"));
+        EXPECT_EQ(std::vector<std::uint8_t>(16, 0xFF), dev.state().flash.read(0x10100, 16)) << "flash unchanged";
+        EXPECT_TRUE(progress().calls.empty());
+        expectPortFree();
+        ++port;
+    }
+
+    // Blank lines and an old editor's Ctrl-Z at the very end are no records, and no fault either.
+    modemsim::Device &dev = rockwell("port = " + std::to_string(port));
+    std::snprintf(update.szPortPath, sizeof update.szPortPath, "%s", portName(port).c_str());
+    setImage("RCTAIL.HEX", imageText + "\r\n\r\n\x1A");
+    EXPECT_EQ(FR_SUCCESSFUL, flash());
+    EXPECT_EQ(byteRun(0x80, 16), dev.state().flash.read(0x10110, 16));
 }
 
 TEST_F(RockwellTest, AnEmptyImageEndsItsFileAtOnceAndWaitsForTheConfirmation)

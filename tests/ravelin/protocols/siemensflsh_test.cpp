@@ -38,7 +38,8 @@ protected:
         return addDevice("port = " + std::to_string(port) + "\nspeed = 115200\nthrottle = off\nfamily = siemens\n" +
                          keys);
     }
-    int flash(int port = 3)
+    // *pnSpeed: the record's speed afterwards.
+    int flash(int port = 3, std::int32_t *pnSpeed = nullptr)
     {
         DeviceUpdate one;
         EXPECT_EQ(1, flsh_InitDeviceUpdate(&one, portName(port).c_str()));
@@ -46,6 +47,7 @@ protected:
         one.flags = update.flags;
         one.noProgramming = update.noProgramming;
         int result = siemensflsh_Flash(chiptest::ProgressLog::callback, &one);
+        if (pnSpeed != nullptr) *pnSpeed = one.nSpeed;
         flsh_FreeDeviceUpdate(&one);
         return result;
     }
@@ -58,7 +60,9 @@ TEST_F(SiemensTest, TheModuleHoldsTheFileBlockByBlock)
 {
     modemsim::Device &dev = module();
     int fdsBefore = openDescriptors();
-    ASSERT_EQ(FR_SUCCESSFUL, flash());
+    std::int32_t nSpeed = 0;
+    ASSERT_EQ(FR_SUCCESSFUL, flash(3, &nSpeed));
+    EXPECT_EQ(115200, nSpeed) << "asked for 38400, downloaded at the module's 115200";
     EXPECT_EQ(fdsBefore, openDescriptors());
     EXPECT_EQ(file, value(3, "siemens.file"));
     EXPECT_EQ("3", value(3, "siemens.blocks"));
@@ -90,8 +94,10 @@ TEST_F(SiemensTest, TheModeCommandIsTriedAgainAt57600)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.keys);
         module(c.keys, port);
-        EXPECT_EQ(c.result, flash(port));
+        std::int32_t nSpeed = 0;
+        EXPECT_EQ(c.result, flash(port, &nSpeed));
         EXPECT_EQ(c.entrySpeed, value(port, "siemens.speed"));
+        EXPECT_EQ(c.entrySpeed, std::to_string(nSpeed)) << "the record tells the speed the download ran at";
         EXPECT_EQ(c.result == FR_SUCCESSFUL ? file : "", value(port, "siemens.file"));
         ++port;
     }

@@ -2,6 +2,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <filesystem>
+
 #include "ravelin/wizard/progress_page.h"
 #include "ravelin/wizard/status_page.h"
 #include "wizard_test_support.h"
@@ -45,4 +47,38 @@ void OnePortTest::failedDeviceIsNoSuccess()
     QCOMPARE(flsh_RunResult(&env.app().Run(), 0), static_cast<int>(FR_HEX_OPEN_FAILED));
     click(sheet, QWizard::FinishButton);
     QCOMPARE(env.end(), wiz_kDeviceFailedExit);
+}
+
+void OnePortTest::modelOfTheCommandLineChoosesTheRockwellLoader()
+{
+    // The device is not identified: the Rockwell loader look-up by model must read the model of /M.
+    // The image's prefix RN names a catalogue entry without a loader, so the model's loader is the one.
+    const std::string chips = std::string(SUITE_SOURCE_DIR) + "/data/sim/chips/";
+    for (bool bLoaderThere : {true, false}) {
+        wiztest::WizardEnv env;
+        std::string models = flashtest::readFile(env.file("Models.ini"));
+        std::size_t at = models.find("NumModels=20");
+        QVERIFY(at != std::string::npos);
+        models.replace(at, 12, "NumModels=21");
+        flashtest::writeFile(env.file("Models.ini"), models + "MODEL_21=74,{RW-NL},{RN},{ROCKWELL3},{x},{;}\n");
+        flashtest::writeFile(env.file("F35Aload.s37"), "S0030000FC\r\nS9030000FC\r\n");  // the default
+        if (bLoaderThere) std::filesystem::copy_file(chips + "RWload3.s37", env.file("RWload3.s37"));
+        std::filesystem::copy_file(chips + "RCDEMO.HEX", env.file("RN0100.HEX"));
+        modemsim::Device &dev = env.addDevice("port = 3\nspeed = 115200\nthrottle = off\nfamily = rockwell-loader\n");
+
+        env.start({"/P", "COM3", "/F", env.file("RN0100.HEX"), "/M", "RW56-C-2", "/E"});
+        CWizard &sheet = env.showWizard();
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.ProgressPage()->Following(), 60000);
+        if (bLoaderThere) {
+            QCOMPARE(flsh_RunResult(&env.app().Run(), 0), static_cast<int>(FR_SUCCESSFUL));
+            QCOMPARE(dev.state().value("rockwell.loader"), flashtest::readFile(chips + "RWload3.s37"));
+            QCOMPARE(dev.state().value("rockwell.image"), flashtest::readFile(chips + "RCDEMO.HEX"));
+        } else {
+            // Not the default loader in its place: the update ends and the device hears nothing.
+            QCOMPARE(flsh_RunResult(&env.app().Run(), 0), static_cast<int>(FR_HEX_OPEN_FAILED));
+            QCOMPARE(dev.transcript().bytes(modemsim::Transcript::Direction::kFromHost), std::string());
+        }
+        click(sheet, QWizard::FinishButton);
+        QCOMPARE(env.end(), bLoaderThere ? 0 : wiz_kDeviceFailedExit);
+    }
 }

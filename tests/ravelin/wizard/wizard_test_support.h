@@ -40,6 +40,8 @@ public:
     // own loader dialogue; extra holds further lines of its description (faults).
     modemsim::Device &addLoaderDevice(int nPort, const std::string &model, const std::string &version,
                                       const std::string &country, const std::string &extra = "");
+    // Any simulated device, described as a device file describes it.
+    modemsim::Device &addDevice(const std::string &description) { return m_bank.addDevice(description); }
     modemsim::Device &device(int nPort) { return m_bank.device(nPort); }
     // Every COM1-COM36 without a device becomes an entry that fails to open, so that no test reaches
     // the machine's own serial ports.

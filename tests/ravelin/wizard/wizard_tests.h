@@ -43,6 +43,7 @@ class OnePortTest : public QObject {
 private Q_SLOTS:
     void portFromCommandLineUpdatedWithoutIdentification();
     void failedDeviceIsNoSuccess();
+    void modelOfTheCommandLineChoosesTheRockwellLoader();
 };
 
 class CancelTest : public QObject {
