@@ -15,6 +15,7 @@
 #include "ravelin/history/hist_sha256.h"
 #include "ravelin/protocols/flsh_choice.h"
 #include "ravelin/serial/urs_names.h"
+#include "ravelin/serial/urs_portcheck.h"
 #include "ravelin/support/osclock.h"
 #include "ravelin/support/oswin32.h"
 
@@ -74,12 +75,14 @@ void noteFailure(HistRecorder *pRecorder, HistDb *pDb, int nOk) {
     if (!nOk && pDb != nullptr) warnLocked(pRecorder, hist_LastError(pDb));
 }
 
-// The device node a port's name leads to, links followed ("/dev/ttyS4", "/dev/pts/7").
+// The device node a port's name leads to, links followed ("/dev/ttyS4", "/dev/pts/7"), by the serial
+// layer's own link walk: the C library's realpath cannot be redirected by a device test bed (and
+// crashes under one).
 std::string deviceNode(const char *pszPortName) {
     char szPath[os_kPathLen];
     if (!urs_ResolvePortPath(pszPortName, szPath, sizeof szPath)) return "";
     char szReal[PATH_MAX];
-    if (::realpath(szPath, szReal) != nullptr) return szReal;
+    if (urs_FollowLinks(szPath, szReal, sizeof szReal)) return szReal;
     return szPath;
 }
 
@@ -130,7 +133,7 @@ int hist_FindByPathLink(const char *pszByPathDir, const char *pszNode, char *psz
         if (pEntry->d_name[0] == '.') continue;
         std::string link = std::string(pszByPathDir) + "/" + pEntry->d_name;
         char szReal[PATH_MAX];
-        if (::realpath(link.c_str(), szReal) == nullptr || std::strcmp(szReal, pszNode) != 0) continue;
+        if (!urs_FollowLinks(link.c_str(), szReal, sizeof szReal) || std::strcmp(szReal, pszNode) != 0) continue;
         os_CopyBounded(pszLink, link.c_str(), nCapacity);
         nFound = 1;
         break;
